@@ -1,0 +1,168 @@
+// GetFile: one member's bytes, to a new block or to a file under a
+// destination, from an archive file or from an image in memory.
+#include <cstring>
+
+#include "arc_format.h"
+#include "byte_order.h"
+#include "listing.h"
+#include "plugin_frame.h"
+
+#if defined(_WIN32)
+constexpr std::size_t kOutputPathCapacity = 260;  // MAX_PATH, with its NUL
+#else
+constexpr std::size_t kOutputPathCapacity = 4096;  // PATH_MAX, with its NUL
+#endif
+
+FileInfoRecord FoundEntry{};
+char OutputPath[kOutputPathCapacity] = {};
+
+PLUGIN_EXPORT std::int32_t PLUGIN_CALL GetFile(const char* source, std::int32_t position,
+                                               char* destination, std::uint32_t flags,
+                                               std::int32_t unused1, std::int32_t unused2);
+
+namespace {
+
+// Appended to the output name while the member is being written; the file
+// takes its real name only once it is complete.
+constexpr char kPartialSuffix[] = ".vyn-part";
+
+// Finds the member that starts at position by scanning the directory itself,
+// first match in directory order, and leaves its record in FoundEntry.
+bool FindEntryByPosition(const char* archive, std::uint32_t position) {
+  ArchiveDirectory directory;
+  if (!ReadArchiveDirectory(archive, 0, false, directory)) return false;
+  for (std::uint32_t i = 0; i < directory.count; ++i) {
+    const unsigned char* raw = directory.entries + i * kEntrySize;
+    unsigned char entry[kEntrySize];
+    std::memcpy(entry, raw, kEntrySize);
+    DescrambleEntries(entry, entry, 1);
+    if (ReadLe32(entry + kEntryPositionOffset) != position) continue;
+    FoundEntry = FileInfoRecord{};
+    FillRecord(raw, FoundEntry);
+    return true;
+  }
+  return false;
+}
+
+// Members are stored as they are: decoding is a copy of the extracted size.
+// Without an output area (a block of 0 bytes) the source itself is the result.
+const unsigned char* DecodeMember(const unsigned char* source, unsigned char* output,
+                                  const FileInfoRecord& record) {
+  if (output == nullptr) return source;
+  std::memcpy(output, source, record.extracted_size);
+  return output;
+}
+
+// A member name joined to the destination must name a file inside it.
+bool SafeMemberName(const char* name) {
+  if (name[0] == '\0') return false;
+  if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+  return std::strpbrk(name, "/\\:") == nullptr;
+}
+
+// Builds OutputPath from the destination and the member name; false, with
+// OutputPath untouched, when the name is unsafe or the path does not fit.
+bool BuildOutputPath(const char* destination, const char* name) {
+  if (destination == nullptr || !SafeMemberName(name)) return false;
+  const std::size_t prefix = std::strlen(destination);
+  const std::size_t member = std::strlen(name);
+  if (member >= kOutputPathCapacity || prefix >= kOutputPathCapacity - member) return false;
+  std::memcpy(OutputPath, destination, prefix);
+  std::memcpy(OutputPath + prefix, name, member + 1);
+  return true;
+}
+
+// Writes bytes to OutputPath so that nothing is lost: into a partial file
+// beside it first, renamed over the target only once every byte is written
+// and the file closed cleanly. On failure the partial file is removed and an
+// existing target stays as it was.
+bool WriteOutputFile(const unsigned char* bytes, std::uint32_t count) {
+  char partial[kOutputPathCapacity + sizeof kPartialSuffix];
+  const std::size_t length = std::strlen(OutputPath);
+  std::memcpy(partial, OutputPath, length);
+  std::memcpy(partial + length, kPartialSuffix, sizeof kPartialSuffix);
+
+  OpenFile file(_lcreat(partial, 0));
+  if (!file.ok()) return false;
+  bool written = count == 0 ||
+                 _lwrite(file.get(), reinterpret_cast<const char*>(bytes), count) == count;
+  written = file.Close() && written;
+  if (written && MoveFileExA(partial, OutputPath, MOVEFILE_REPLACE_EXISTING)) return true;
+  DeleteFileA(partial);
+  return false;
+}
+
+std::int32_t ExtractFromArchiveFile(const char* archive, std::uint32_t position, char* destination,
+                                    bool memory_output) {
+  if (!FindEntryByPosition(archive, position)) return kPluginFailed;
+  if (FoundEntry.compressed_size == 0) return kPluginFailed;
+  if (!memory_output && !BuildOutputPath(destination, FoundEntry.name)) return kPluginFailed;
+  if (FoundEntry.extracted_size > FoundEntry.compressed_size) return kPluginFailed;
+
+  LockedBlock raw;
+  if (!raw.Allocate(LMEM_MOVEABLE, FoundEntry.compressed_size)) return kPluginFailed;
+  LockedBlock output;
+  if (!output.Allocate(LMEM_MOVEABLE, FoundEntry.extracted_size)) return kPluginFailed;
+  {
+    OpenFile file(_lopen(archive, OF_READ));
+    if (!file.ok()) return kPluginFailed;
+    // A seek that fails would leave the read at the start of the archive.
+    if (static_cast<std::uint32_t>(_llseek(file.get(), static_cast<LONG>(position), FILE_BEGIN)) != position)
+      return kPluginFailed;
+    // A member that runs past the end of the archive is damaged: deliver
+    // nothing rather than a block or a file with bytes that were never read.
+    if (_lread(file.get(), raw.data(), raw.size()) != raw.size()) return kPluginFailed;
+  }
+  const unsigned char* decoded = DecodeMember(raw.data(), output.data(), FoundEntry);
+
+  if (memory_output) {
+    *reinterpret_cast<HLOCAL*>(destination) = output.Release();
+    return kPluginOk;
+  }
+  return WriteOutputFile(decoded, FoundEntry.extracted_size) ? kPluginOk : kPluginFailed;
+}
+
+std::int32_t CopyImageToBlock(const char* image, std::uint32_t length, char* destination) {
+  if (image == nullptr && length != 0) return kPluginFailed;
+  LockedBlock copy;
+  if (!copy.Allocate(LMEM_MOVEABLE, length)) return kPluginFailed;
+  if (length != 0) std::memcpy(copy.data(), image, length);
+  *reinterpret_cast<HLOCAL*>(destination) = copy.Release();
+  return kPluginOk;
+}
+
+// The member is the start of the image; its size and name are those of the
+// last GetFileInfo.
+std::int32_t WriteImageMember(const char* image, std::uint32_t length, char* destination) {
+  const FileInfoRecord& record = LastFileInfo;
+  if (record.method[0] == '\0' || record.name[0] == '\0') return kPluginFailed;
+  if (image == nullptr || length < record.extracted_size) return kPluginFailed;
+  if (record.extracted_size > record.compressed_size) return kPluginFailed;
+  char name[sizeof record.name];
+  std::memcpy(name, record.name, sizeof name);
+  name[sizeof name - 1] = '\0';
+  if (!BuildOutputPath(destination, name)) return kPluginFailed;
+
+  LockedBlock output;
+  if (!output.Allocate(LMEM_MOVEABLE, record.compressed_size)) return kPluginFailed;
+  const unsigned char* decoded =
+      DecodeMember(reinterpret_cast<const unsigned char*>(image), output.data(), record);
+  return WriteOutputFile(decoded, record.extracted_size) ? kPluginOk : kPluginFailed;
+}
+
+}  // namespace
+
+PLUGIN_EXPORT std::int32_t PLUGIN_CALL GetFile(const char* source, std::int32_t position,
+                                               char* destination, std::uint32_t flags,
+                                               std::int32_t /*unused1*/, std::int32_t /*unused2*/) {
+  const bool memory_input = (flags & kInputKindMask) != 0;
+  const bool memory_output = (flags & kOutputKindMask) != 0;
+  const auto second = static_cast<std::uint32_t>(position);
+  if (destination == nullptr) return kPluginFailed;
+  if (!memory_input) {
+    if (source == nullptr) return kPluginFailed;
+    return ExtractFromArchiveFile(source, second, destination, memory_output);
+  }
+  if (memory_output) return CopyImageToBlock(source, second, destination);
+  return WriteImageMember(source, second, destination);
+}

@@ -1,0 +1,21 @@
+# cmake -DMODULE=path -DEXPECTED=a,b,c -P CheckExports.cmake
+# Fails unless the module's defined dynamic symbols are exactly EXPECTED.
+execute_process(COMMAND nm -D --defined-only ${MODULE}
+  OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${MODULE}")
+endif()
+string(REPLACE "\n" ";" lines "${out}")
+set(found "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]* +[A-Za-z] +(.+)$")
+    list(APPEND found ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+list(SORT found)
+string(REPLACE "," ";" expected "${EXPECTED}")
+list(SORT expected)
+if(NOT found STREQUAL expected)
+  message(FATAL_ERROR "${MODULE} exports [${found}], expected [${expected}]")
+endif()
+message(STATUS "${MODULE} exports exactly [${found}]")

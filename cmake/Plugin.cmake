@@ -1,0 +1,35 @@
+# add_vyn_plugin(NAME DEF file.def SOURCES ...)
+#
+# Builds a plug-in as a loadable module named exactly NAME (no "lib" prefix)
+# from the shared frame and the given sources. The module-definition file is
+# the one list of exports: on Windows the linker reads it, elsewhere it is
+# turned into a version script, so both builds export the same names and
+# nothing else.
+function(add_vyn_plugin name)
+  cmake_parse_arguments(PLUGIN "" "DEF" "SOURCES" ${ARGN})
+  add_library(${name} MODULE ${PLUGIN_SOURCES})
+  set_target_properties(${name} PROPERTIES PREFIX "")
+  target_link_libraries(${name} PRIVATE frame)
+  vyn_warnings(${name})
+
+  if(WIN32)
+    target_sources(${name} PRIVATE ${PLUGIN_DEF})
+  else()
+    file(STRINGS ${PLUGIN_DEF} def_lines)
+    set(exports "")
+    set(in_exports FALSE)
+    foreach(line IN LISTS def_lines)
+      string(STRIP "${line}" line)
+      if(line STREQUAL "EXPORTS")
+        set(in_exports TRUE)
+      elseif(in_exports AND line MATCHES "^([A-Za-z_][A-Za-z0-9_]*)")
+        string(APPEND exports "    ${CMAKE_MATCH_1};\n")
+      endif()
+    endforeach()
+    set(map ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
+    file(WRITE ${map} "{\n  global:\n${exports}  local: *;\n};\n")
+    set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${map} ${PLUGIN_DEF})
+    target_link_options(${name} PRIVATE "LINKER:--version-script=${map}" "LINKER:-z,defs")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PLUGIN_DEF})
+  endif()
+endfunction()

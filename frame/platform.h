@@ -1,0 +1,101 @@
+// The few operating-system calls the plug-ins rest on.
+//
+// On Windows these are KERNEL32's own functions and this header only pulls in
+// <windows.h>. Everywhere else the same names are implemented by our own small
+// shared library (platform_posix.cpp), which the plug-ins import just as a DLL
+// imports KERNEL32: one copy per process, so a block allocated by a plug-in is
+// locked and freed by the host with the very same code, and the live-block
+// count seen by tests covers every module.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#define PLATFORM_API
+
+#else
+
+#if defined(FRAME_PLATFORM_BUILD)
+#define PLATFORM_API extern "C" __attribute__((visibility("default")))
+#else
+#define PLATFORM_API extern "C"
+#endif
+
+using BOOL = int;
+using UINT = std::uint32_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using SIZE_T = std::size_t;
+using HFILE = int;  // a POSIX file descriptor
+using HANDLE = void*;
+using HLOCAL = struct LocalBlock*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+
+constexpr HFILE HFILE_ERROR = -1;
+constexpr UINT LMEM_FIXED = 0x0000;
+constexpr UINT LMEM_MOVEABLE = 0x0002;
+constexpr UINT LMEM_ZEROINIT = 0x0040;
+constexpr int OF_READ = 0;
+constexpr int OF_WRITE = 1;
+constexpr int OF_READWRITE = 2;
+constexpr int FILE_BEGIN = 0;
+constexpr int FILE_CURRENT = 1;
+constexpr int FILE_END = 2;
+constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+
+// Files, addressed by name for one open and closed at once.
+PLATFORM_API HFILE _lopen(LPCSTR path, int mode);
+PLATFORM_API HFILE _lcreat(LPCSTR path, int attribute);  // truncates an existing file
+PLATFORM_API LONG _llseek(HFILE file, LONG offset, int origin);
+PLATFORM_API UINT _lread(HFILE file, LPVOID buffer, UINT count);   // HFILE_ERROR as UINT on failure
+PLATFORM_API UINT _lwrite(HFILE file, LPCSTR buffer, UINT count);  // HFILE_ERROR as UINT on failure
+PLATFORM_API HFILE _lclose(HFILE file);
+PLATFORM_API DWORD GetFileSize(HANDLE file, DWORD* high);
+PLATFORM_API BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+PLATFORM_API BOOL DeleteFileA(LPCSTR path);
+
+// Local memory. A handle is self-describing, so any module of the process can
+// lock and free it.
+PLATFORM_API HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+PLATFORM_API LPVOID LocalLock(HLOCAL block);
+PLATFORM_API BOOL LocalUnlock(HLOCAL block);
+PLATFORM_API HLOCAL LocalFree(HLOCAL block);
+PLATFORM_API SIZE_T LocalSize(HLOCAL block);
+
+// Strings.
+PLATFORM_API LPSTR lstrcpyA(LPSTR to, LPCSTR from);
+PLATFORM_API LPSTR lstrcpynA(LPSTR to, LPCSTR from, int limit);
+PLATFORM_API int lstrlenA(LPCSTR text);
+PLATFORM_API int lstrcmpA(LPCSTR a, LPCSTR b);
+
+// Test control, POSIX only: how many local blocks are alive in the process,
+// and faults to inject into the next operations. Not part of any plug-in.
+enum class PlatformFault : int {
+  kAlloc = 0,  // LocalAlloc returns NULL
+  kOpen,       // _lopen and _lcreat return HFILE_ERROR
+  kRead,       // _lread returns HFILE_ERROR
+  kShortRead,  // _lread delivers half of what it would have
+  kWrite,      // _lwrite returns HFILE_ERROR
+  kShortWrite, // _lwrite writes half and reports it
+  kClose,      // _lclose reports HFILE_ERROR (the descriptor is still closed)
+  kCount
+};
+PLATFORM_API long PlatformLiveBlocks();
+// The nth call (1-based) of the operation from now on fails; 0 disarms it.
+PLATFORM_API void PlatformFailNth(PlatformFault fault, long nth);
+// How many calls of the operation were made since the last reset.
+PLATFORM_API long PlatformCalls(PlatformFault fault);
+PLATFORM_API void PlatformResetFaults();
+
+#endif

@@ -1,0 +1,1 @@
+#include "cobbet_api.h"

@@ -1,0 +1,37 @@
+// Loads a plug-in the way a host viewer does (dlopen here, LoadLibrary on
+// Windows) and finds its exports by name, so that one export-level suite runs
+// against the native modules and the Windows DLLs alike.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class PluginModule {
+ public:
+  explicit PluginModule(const std::string& path);
+  ~PluginModule();
+  PluginModule(const PluginModule&) = delete;
+  PluginModule& operator=(const PluginModule&) = delete;
+
+  bool loaded() const { return handle_ != nullptr; }
+  const std::string& error() const { return error_; }
+  void* Find(const char* name) const;
+
+  template <class Fn>
+  Fn Export(const char* name) const {
+    return reinterpret_cast<Fn>(Find(name));
+  }
+
+ private:
+  void* handle_ = nullptr;
+  std::string error_;
+};
+
+// Path of a plug-in ("cobbet", "wennel") built beside the test program.
+std::string PluginPath(const std::string& name);
+
+// Directory that holds the running test program.
+std::string ProgramDirectory();
+
+// Live local-memory blocks in the whole process, plug-ins included.
+long LiveBlocks();

@@ -1,0 +1,59 @@
+// Scratch files for the tests: a fresh directory per test, removed after.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<unsigned char>;
+
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    std::random_device seed;
+    const auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+      path_ = base / ("vyn-test-" + std::to_string(seed()));
+      if (std::filesystem::create_directory(path_)) break;
+    }
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // A path inside the directory, as the 8-bit string the plug-ins take.
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  // The directory with a trailing separator, ready to take a member name.
+  std::string Prefix() const { return (path_ / "").string(); }
+  // Names of everything in the directory, sorted.
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path_))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline void WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
