@@ -1,1 +1,288 @@
+// GetFile on its four paths: file or memory input, file or memory output.
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "cobbet_api.h"
+
+namespace {
+
+constexpr std::uint32_t kFileToFile = 0x000;
+constexpr std::uint32_t kFileToMemory = 0x100;
+constexpr std::uint32_t kMemoryToFile = 0x001;
+constexpr std::uint32_t kMemoryToMemory = 0x101;
+
+class Extraction : public CobbetTest {
+ protected:
+  void SetUp() override {
+    CobbetTest::SetUp();
+    archive_ = BuildArchive(members_, true);
+    path_ = dir_.File("test.arc");
+    WriteBytes(path_, archive_);
+    ASSERT_EQ(Recognise(archive_), -1);
+    out_ = std::make_unique<ScratchDirectory>();
+  }
+
+  std::uint32_t PositionOf(std::size_t member) const {
+    std::uint32_t position = 4 + 20 * static_cast<std::uint32_t>(members_.size());
+    for (std::size_t i = 0; i < member; ++i) position += static_cast<std::uint32_t>(members_[i].data.size());
+    return position;
+  }
+
+  // A failing call: -1, the handle variable untouched, nothing created.
+  void ExpectRefused(const char* source, std::int32_t second, std::uint32_t flags, const std::string& what) {
+    const bool memory_output = (flags & 0x700) != 0;
+    HLOCAL handle = reinterpret_cast<HLOCAL>(0x4321);
+    std::string prefix = out_->Prefix();
+    char* destination = memory_output ? reinterpret_cast<char*>(&handle) : prefix.data();
+    EXPECT_EQ(api_.GetFile(source, second, destination, flags, 0, 0), -1) << what;
+    EXPECT_EQ(handle, reinterpret_cast<HLOCAL>(0x4321)) << what;
+    EXPECT_TRUE(out_->Entries().empty()) << what;
+    EXPECT_EQ(LiveBlocks(), live_at_start_) << what;
+  }
+
+  const std::vector<ArcMember> members_ = {{"README.TXT", TextBytes("read me first\n")},
+                                           {"PICTURE.GP8", Bytes(5000, 0xA5)},
+                                           {"LAST.BIN", TextBytes("the end")},
+                                           {"EMPTY.DAT", {}}};
+  ScratchDirectory dir_;
+  std::unique_ptr<ScratchDirectory> out_;
+  Bytes archive_;
+  std::string path_;
+};
+
+TEST_F(Extraction, FileInputToMemoryDeliversEachMember) {
+  for (std::uint32_t output_kind : {0x100u, 0x200u, 0x700u, 0x7F00u | 0x10000u}) {
+    for (std::size_t i : {0u, 1u, 2u}) {
+      HLOCAL handle = nullptr;
+      ASSERT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(i)),
+                             reinterpret_cast<char*>(&handle), output_kind, 12345, -7),
+                0);
+      EXPECT_EQ(TakeBlock(handle), members_[i].data) << members_[i].name;
+    }
+  }
+}
+
+TEST_F(Extraction, FileInputToFileWritesUnderTheMemberName) {
+  std::string prefix = out_->Prefix();
+  for (std::size_t i : {0u, 1u, 2u}) {
+    ASSERT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(i)), prefix.data(),
+                           kFileToFile, 0, 0),
+              0);
+    EXPECT_EQ(ReadBytes(out_->File(members_[i].name)), members_[i].data);
+  }
+  EXPECT_EQ(out_->Entries(), (std::vector<std::string>{"LAST.BIN", "PICTURE.GP8", "README.TXT"}));
+  EXPECT_EQ(prefix, out_->Prefix()) << "the destination string is not changed";
+}
+
+TEST_F(Extraction, DestinationIsAPrefixNotADirectory) {
+  std::string prefix = out_->File("copy-of-");
+  ASSERT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(2)), prefix.data(),
+                         kFileToFile, 0, 0),
+            0);
+  EXPECT_EQ(out_->Entries(), std::vector<std::string>{"copy-of-LAST.BIN"});
+}
+
+TEST_F(Extraction, AnExistingFileIsReplacedWhole) {
+  WriteBytes(out_->File("README.TXT"), Bytes(100000, 'x'));
+  std::string prefix = out_->Prefix();
+  ASSERT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(0)), prefix.data(),
+                         kFileToFile, 0, 0),
+            0);
+  EXPECT_EQ(ReadBytes(out_->File("README.TXT")), members_[0].data);
+  EXPECT_EQ(out_->Entries(), std::vector<std::string>{"README.TXT"}) << "no partial file left";
+}
+
+TEST_F(Extraction, FileInputRefusals) {
+  for (std::uint32_t flags : {kFileToFile, kFileToMemory}) {
+    ExpectRefused(path_.c_str(), 0, flags, "position 0");
+    ExpectRefused(path_.c_str(), static_cast<std::int32_t>(PositionOf(0) + 1), flags, "between members");
+    ExpectRefused(path_.c_str(), static_cast<std::int32_t>(PositionOf(3)), flags, "zero-size member");
+    ExpectRefused("/nonexistent/test.arc", static_cast<std::int32_t>(PositionOf(0)), flags, "no archive");
+  }
+}
+
+TEST_F(Extraction, AMemberCutShortIsRefused) {
+  // The archive ends in the middle of its last member.
+  Bytes cut(archive_.begin(), archive_.end() - 3);
+  WriteBytes(path_, cut);
+  for (std::uint32_t flags : {kFileToFile, kFileToMemory}) {
+    ExpectRefused(path_.c_str(), static_cast<std::int32_t>(PositionOf(2)), flags, "cut member");
+  }
+  // A member placed past the end of the archive reads nothing at all.
+  const Bytes beyond = ArcImage(2, {ArcEntry("A.TXT", 5, 100000), ArcEntry("B.TXT", 1, 44)},
+                                false, TextBytes("b"));
+  WriteBytes(path_, beyond);
+  ASSERT_EQ(Recognise(beyond), -1);
+  for (std::uint32_t flags : {kFileToFile, kFileToMemory}) {
+    ExpectRefused(path_.c_str(), 100000, flags, "member beyond the end");
+  }
+}
+
+TEST_F(Extraction, TheFirstOfTwoEqualPositionsWins) {
+  const Bytes data = TextBytes("0123456789");
+  const Bytes archive = ArcImage(3,
+                                 {ArcEntry("SHORT.TXT", 4, 64), ArcEntry("LONG.TXT", 10, 64),
+                                  ArcEntry("OTHER.TXT", 1, 64)},
+                                 false, data);
+  ASSERT_EQ(archive.size(), 74u);
+  WriteBytes(path_, archive);
+  ASSERT_EQ(Recognise(archive), -1);
+  std::string prefix = out_->Prefix();
+  ASSERT_EQ(api_.GetFile(path_.c_str(), 64, prefix.data(), kFileToFile, 0, 0), 0);
+  EXPECT_EQ(out_->Entries(), std::vector<std::string>{"SHORT.TXT"});
+  EXPECT_EQ(ReadBytes(out_->File("SHORT.TXT")), TextBytes("0123"));
+}
+
+TEST_F(Extraction, MemberNamesNeverLeadOutsideTheDestination) {
+  const char* names[] = {"../X.BAT", "..\\X.BAT", "A/B.TXT", "C:X.BAT", "..", ".", ""};
+  for (const char* name : names) {
+    const Bytes archive =
+        ArcImage(2, {ArcEntry(name, 3, 44), ArcEntry("OK.TXT", 3, 44)}, false, TextBytes("bad"));
+    WriteBytes(path_, archive);
+    ASSERT_EQ(Recognise(BuildArchive({{"A.TXT", {}}, {"B.TXT", {}}})), -1);  // plain directories
+    ExpectRefused(path_.c_str(), 44, kFileToFile, name);
+    EXPECT_FALSE(std::filesystem::exists(out_->File("X.BAT"))) << name;
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("X.BAT"))) << name;
+
+    // Through memory input, once GetFileInfo has found the member.
+    FileInfoRecord record{};
+    ASSERT_EQ(api_.GetFileInfo(reinterpret_cast<const char*>(archive.data()),
+                               static_cast<std::int32_t>(archive.size()), name, 1, &record),
+              0);
+    ExpectRefused("bad", 3, kMemoryToFile, std::string("memory: ") + name);
+  }
+}
+
+TEST_F(Extraction, AnOutputPathThatDoesNotFitIsRefused) {
+#if defined(_WIN32)
+  const std::size_t capacity = 260;
+#else
+  const std::size_t capacity = 4096;
+#endif
+  const std::string name = "README.TXT";
+  // Destination plus name plus NUL exactly one byte over the capacity.
+  std::string prefix = out_->Prefix();
+  prefix += std::string(capacity - name.size() - prefix.size(), 'd');
+  EXPECT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(0)), prefix.data(),
+                         kFileToFile, 0, 0),
+            -1);
+  EXPECT_TRUE(out_->Entries().empty());
+}
+
+TEST_F(Extraction, MemoryToMemoryCopiesTheImageWhole) {
+  const Bytes image = {'a', 'n', 'y', 0, 0xFF, 0x80, '\n', 7};
+  for (std::uint32_t flags : {kMemoryToMemory, 0x201u, 0x702u, 0x707u}) {
+    HLOCAL handle = nullptr;
+    ASSERT_EQ(api_.GetFile(reinterpret_cast<const char*>(image.data()),
+                           static_cast<std::int32_t>(image.size()), reinterpret_cast<char*>(&handle),
+                           flags, 0, 0),
+              0);
+    EXPECT_EQ(TakeBlock(handle), image);
+  }
+  HLOCAL empty = nullptr;
+  ASSERT_EQ(api_.GetFile("x", 0, reinterpret_cast<char*>(&empty), kMemoryToMemory, 0, 0), 0);
+  ASSERT_NE(empty, nullptr) << "an empty block is still a block";
+  EXPECT_EQ(LocalSize(empty), 0u);
+  LocalFree(empty);
+}
+
+TEST_F(Extraction, MemoryToFileTakesTheLastLookup) {
+  FileInfoRecord record{};
+  ASSERT_EQ(api_.GetFileInfo(path_.c_str(), 0, "LAST.BIN", 0, &record), 0);
+  const Bytes image = TextBytes("the end and more");
+  std::string prefix = out_->Prefix();
+  for (std::uint32_t flags : {kMemoryToFile, 2u, 7u}) {
+    // The image's length only has to cover the member.
+    ASSERT_EQ(api_.GetFile(reinterpret_cast<const char*>(image.data()), 7, prefix.data(), flags, 0, 0), 0);
+    EXPECT_EQ(ReadBytes(out_->File("LAST.BIN")), TextBytes("the end"));
+  }
+  out_ = std::make_unique<ScratchDirectory>();
+  ExpectRefused(reinterpret_cast<const char*>(image.data()), 6, kMemoryToFile, "image shorter than the member");
+}
+
+TEST_F(Extraction, MemoryToFileWithoutAFoundMemberIsRefused) {
+  FileInfoRecord record{};
+  ASSERT_EQ(api_.GetFileInfo(path_.c_str(), 0, "MISSING.TXT", 0, &record), 0);
+  ExpectRefused("some bytes", 10, kMemoryToFile, "last lookup found nothing");
+}
+
+TEST_F(Extraction, MemoryToFileOfAnEmptyMemberMakesAnEmptyFile) {
+  FileInfoRecord record{};
+  ASSERT_EQ(api_.GetFileInfo(path_.c_str(), 0, "EMPTY.DAT", 0, &record), 0);
+  ASSERT_EQ(record.extracted_size, 0u);
+  std::string prefix = out_->Prefix();
+  ASSERT_EQ(api_.GetFile("", 0, prefix.data(), kMemoryToFile, 0, 0), 0);
+  EXPECT_EQ(out_->Entries(), std::vector<std::string>{"EMPTY.DAT"});
+  EXPECT_TRUE(ReadBytes(out_->File("EMPTY.DAT")).empty());
+}
+
+TEST_F(Extraction, ScrambledArchivesNeedTheirRecognition) {
+  // After recognising a plain archive the scrambled directory is read as it
+  // stands, so its positions are garbage and the member is not found.
+  const Bytes plain = BuildArchive({{"A.TXT", TextBytes("a")}, {"B.TXT", TextBytes("b")}});
+  ASSERT_EQ(Recognise(plain), -1);
+  ExpectRefused(path_.c_str(), static_cast<std::int32_t>(PositionOf(0)), kFileToMemory, "stale flag");
+  ASSERT_EQ(Recognise(archive_), -1);
+  HLOCAL handle = nullptr;
+  ASSERT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(0)),
+                         reinterpret_cast<char*>(&handle), kFileToMemory, 0, 0),
+            0);
+  EXPECT_EQ(TakeBlock(handle), members_[0].data);
+}
+
+#if !defined(_WIN32)
+// Faults injected into the platform layer: a write that fails or comes up
+// short, or a close that reports an error, loses nothing.
+TEST_F(Extraction, AFailedWriteKeepsTheExistingFile) {
+  const Bytes old_contents = TextBytes("precious old contents");
+  std::string prefix = out_->Prefix();
+  for (PlatformFault fault : {PlatformFault::kWrite, PlatformFault::kShortWrite, PlatformFault::kClose,
+                              PlatformFault::kOpen}) {
+    for (std::uint32_t flags : {kFileToFile, kMemoryToFile}) {
+      WriteBytes(out_->File("PICTURE.GP8"), old_contents);
+      FileInfoRecord record{};
+      ASSERT_EQ(api_.GetFileInfo(path_.c_str(), 0, "PICTURE.GP8", 0, &record), 0);
+      const char* source = flags == kFileToFile ? path_.c_str()
+                                                : reinterpret_cast<const char*>(members_[1].data.data());
+      const std::int32_t second = flags == kFileToFile ? static_cast<std::int32_t>(PositionOf(1)) : 5000;
+      // Opens and closes of the archive count too: from an archive file the
+      // output's creation is the 4th open and its close the 4th close.
+      const bool counts_archive = fault == PlatformFault::kOpen || fault == PlatformFault::kClose;
+      const long nth = counts_archive && flags == kFileToFile ? 4 : 1;
+      PlatformFailNth(fault, nth);
+      EXPECT_EQ(api_.GetFile(source, second, prefix.data(), flags, 0, 0), -1)
+          << static_cast<int>(fault) << " " << flags;
+      PlatformResetFaults();
+      EXPECT_EQ(ReadBytes(out_->File("PICTURE.GP8")), old_contents);
+      EXPECT_EQ(out_->Entries(), std::vector<std::string>{"PICTURE.GP8"}) << "no partial file left";
+    }
+  }
+}
+
+TEST_F(Extraction, AnAllocationFailureAtAnyPointLeavesNothing) {
+  for (std::uint32_t flags : {kFileToFile, kFileToMemory}) {
+    for (long nth = 1;; ++nth) {
+      PlatformFailNth(PlatformFault::kAlloc, nth);
+      HLOCAL handle = nullptr;
+      std::string prefix = out_->Prefix();
+      char* destination = (flags & 0x700) != 0 ? reinterpret_cast<char*>(&handle) : prefix.data();
+      const auto rc = api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(1)), destination, flags, 0, 0);
+      const long calls = PlatformCalls(PlatformFault::kAlloc);
+      PlatformResetFaults();
+      if (calls < nth) {  // every allocation was tried: the call succeeded
+        EXPECT_EQ(rc, 0);
+        if (handle != nullptr) LocalFree(handle);
+        break;
+      }
+      EXPECT_EQ(rc, -1) << "allocation " << nth;
+      EXPECT_EQ(handle, nullptr);
+      EXPECT_EQ(LiveBlocks(), live_at_start_) << "allocation " << nth;
+    }
+    std::error_code ignored;
+    std::filesystem::remove(out_->File("PICTURE.GP8"), ignored);
+  }
+}
+#endif
+
+}  // namespace
