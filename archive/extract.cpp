@@ -4,8 +4,8 @@
 
 #include "arc_format.h"
 #include "byte_order.h"
+#include "exports.h"
 #include "listing.h"
-#include "plugin_frame.h"
 
 #if defined(_WIN32)
 constexpr std::size_t kOutputPathCapacity = 260;  // MAX_PATH, with its NUL
@@ -16,9 +16,6 @@ constexpr std::size_t kOutputPathCapacity = 4096;  // PATH_MAX, with its NUL
 FileInfoRecord FoundEntry{};
 char OutputPath[kOutputPathCapacity] = {};
 
-PLUGIN_EXPORT std::int32_t PLUGIN_CALL GetFile(const char* source, std::int32_t position,
-                                               char* destination, std::uint32_t flags,
-                                               std::int32_t unused1, std::int32_t unused2);
 
 namespace {
 

@@ -5,15 +5,9 @@
 
 #include "arc_format.h"
 #include "byte_order.h"
-#include "plugin_frame.h"
+#include "exports.h"
 
 FileInfoRecord LastFileInfo{};
-
-PLUGIN_EXPORT std::int32_t PLUGIN_CALL GetArchiveInfo(const char* source, std::int32_t length,
-                                                      std::uint32_t flags, HLOCAL* listing);
-PLUGIN_EXPORT std::int32_t PLUGIN_CALL GetFileInfo(const char* source, std::int32_t length,
-                                                   const char* member, std::uint32_t flags,
-                                                   FileInfoRecord* record);
 
 namespace {
 
