@@ -1,6 +1,7 @@
 // Scratch files for the tests: a fresh directory per test, removed after.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
