@@ -1,0 +1,167 @@
+#include "arc_writer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "byte_order.h"
+#include "host_error.h"
+
+namespace {
+
+constexpr std::size_t kCopyChunk = 1 << 20;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+std::string Hex(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
+  return text;
+}
+
+// A byte as a reader would like to see it: its hex value, and the
+// character when it is a printable one.
+std::string ShowByte(unsigned char byte) {
+  std::string shown = Hex(byte);
+  if (byte >= 0x20 && byte < 0x7F) shown += std::string(" (\"") + static_cast<char>(byte) + "\")";
+  return shown;
+}
+
+// The 20-byte entry for a member, as the plain directory holds it.
+std::array<unsigned char, kArcEntrySize> EntryBytes(const std::string& name, std::uint32_t size,
+                                                    std::uint32_t position) {
+  std::array<unsigned char, kArcEntrySize> entry{};
+  std::memcpy(entry.data(), name.data(), name.size() < kArcNameSize ? name.size() : kArcNameSize);
+  WriteLe32(entry.data() + kArcSizeOffset, size);
+  WriteLe32(entry.data() + kArcPositionOffset, position);
+  return entry;
+}
+
+std::string FoldedName(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
+  }
+  return folded;
+}
+
+}  // namespace
+
+std::string ArcNameProblem(const std::string& name, std::uint64_t size) {
+  const std::string quoted = "member name \"" + name + "\"";
+  if (name.empty()) return "the member name is empty";
+  if (name == "." || name == "..") return quoted + " is not a file name";
+  if (name.size() > kArcNameSize)
+    return quoted + " is " + std::to_string(name.size()) + " bytes long; a member name holds at most " +
+           std::to_string(kArcNameSize);
+  for (const char c : name) {
+    if (c == '\0') return quoted + " holds a NUL byte";
+    // Extraction puts members under their names in a directory: a name
+    // with a separator would land elsewhere on some system.
+    if (c == '/' || c == '\\' || c == ':')
+      return quoted + " holds \"" + c + "\", a path separator on some systems";
+  }
+  const std::size_t dot = name.find('.');
+  if (dot == std::string::npos)
+    return quoted + " has no \".\"; every member name needs one before its extension";
+
+  // Recognition reads up to three bytes after the ".", stopping at a NUL.
+  // With a "." late in a full 12-byte name it reads on into the size field.
+  const auto entry = EntryBytes(name, static_cast<std::uint32_t>(size), 0);
+  for (std::size_t i = dot + 1; i <= dot + kArcExtensionExamined; ++i) {
+    const unsigned char byte = entry[i];
+    if (byte == 0) break;
+    unsigned char folded = byte;
+    if (folded >= 'A' && folded <= 'Z') folded = static_cast<unsigned char>(folded | 0x20);
+    if (folded >= kArcExtensionLowest && folded <= kArcExtensionHighest) continue;
+    if (i < name.size())
+      return quoted + " holds byte " + ShowByte(byte) +
+             " after its \".\"; the three bytes after it may only be " + Hex(kArcExtensionLowest) +
+             " to " + Hex(kArcExtensionHighest) + " (\"!\" to \"z\")";
+    return quoted + " fills all 12 bytes and ends fewer than 3 bytes after its \".\", so the " +
+           "member's size is read as part of its extension, and size byte " + ShowByte(byte) +
+           " is not allowed there; use a shorter name";
+  }
+  return {};
+}
+
+ArcPlan PlanArchive(const std::string& archive, const std::vector<ArcSource>& sources) {
+  if (sources.size() < kArcMinMembers)
+    throw HostError(FileMessage(archive, "an archive needs at least " + std::to_string(kArcMinMembers) +
+                                             " members (one of a single member is never recognised); " +
+                                             std::to_string(sources.size()) + " given"));
+  if (sources.size() > kArcMaxMembers)
+    throw HostError(FileMessage(archive, "an archive holds at most " + std::to_string(kArcMaxMembers) +
+                                             " members; " + std::to_string(sources.size()) + " given"));
+
+  std::map<std::string, const ArcSource*> taken;  // folded name -> first source
+  std::uint64_t position = kArcCountSize + kArcEntrySize * std::uint64_t{sources.size()};
+  ArcPlan plan;
+  for (const ArcSource& source : sources) {
+    const std::string problem = ArcNameProblem(source.name, source.size);
+    if (!problem.empty()) throw HostError(FileMessage(source.path, problem));
+    const auto [first, inserted] = taken.emplace(FoldedName(source.name), &source);
+    if (!inserted)
+      throw HostError(FileMessage(
+          source.path, "member name \"" + source.name + "\" is taken already by " + first->second->path +
+                           " (names that differ only in case overwrite each other when extracted)"));
+    if (source.size > kArcMaxSize - position)
+      throw HostError(FileMessage(
+          source.path, "the archive would grow to " + std::to_string(position + source.size) +
+                           " bytes with this member, beyond the 4 GiB that positions reach"));
+    plan.entries.push_back({source.name, static_cast<std::uint32_t>(source.size),
+                            static_cast<std::uint32_t>(position)});
+    position += source.size;
+  }
+  plan.total_size = position;
+  for (ArcEntry& entry : plan.entries) {
+    if (entry.size == 0) entry.position = static_cast<std::uint32_t>(plan.total_size);
+  }
+  return plan;
+}
+
+Bytes ArcDirectoryBytes(const ArcPlan& plan, bool scrambled) {
+  Bytes bytes(kArcCountSize + kArcEntrySize * plan.entries.size(), 0);
+  WriteLe32(bytes.data(), static_cast<std::uint32_t>(plan.entries.size()));
+  unsigned char* at = bytes.data() + kArcCountSize;
+  for (const ArcEntry& entry : plan.entries) {
+    auto raw = EntryBytes(entry.name, entry.size, entry.position);
+    for (std::uint32_t i = 0; i < kArcEntrySize; ++i) {
+      at[i] = scrambled ? static_cast<unsigned char>(raw[i] ^ kArcDirectoryMask[i]) : raw[i];
+    }
+    at += kArcEntrySize;
+  }
+  return bytes;
+}
+
+void WriteArchive(const ArcPlan& plan, const std::vector<ArcSource>& sources, bool scrambled,
+                  PendingFile& out) {
+  out.Write(ArcDirectoryBytes(plan, scrambled));
+  Bytes chunk(kCopyChunk);
+  for (const ArcSource& source : sources) {
+    if (source.size == 0) {
+      if (RegularFileSize(source.path) != 0)
+        throw HostError(FileMessage(source.path, "changed while it was being packed"));
+      continue;
+    }
+    errno = 0;
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(source.path.c_str(), "rb"));
+    if (file == nullptr) throw HostError(FileMessage(source.path, "cannot open: " + SystemReason()));
+    std::uint64_t copied = 0;
+    for (;;) {
+      const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());
+      if (got == 0) break;
+      copied += got;
+      if (copied > source.size) break;
+      out.Write({chunk.data(), got});
+    }
+    if (std::ferror(file.get()) != 0)
+      throw HostError(FileMessage(source.path, "cannot read: " + SystemReason()));
+    if (copied != source.size)
+      throw HostError(FileMessage(source.path, "changed while it was being packed"));
+  }
+}

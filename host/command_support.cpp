@@ -1,0 +1,32 @@
+#include "command_support.h"
+
+#include <iostream>
+
+#include "host_error.h"
+
+void Complain(const std::string& message) {
+  std::cout.flush();
+  std::cerr << "vyn: " << message << '\n';
+}
+
+PluginSet PluginsFor(const CommandContext& context) {
+  return LoadPlugins(PluginDirectory(context.plugin_option));
+}
+
+void RequireKind(const PluginSet& set, PluginKind kind) {
+  if (!set.Has(kind))
+    throw HostError(FileMessage(set.directory, kind == PluginKind::kArchive
+                                                   ? "holds no archive plug-in (kind \"00AM\")"
+                                                   : "holds no image plug-in (kind \"00IN\")"));
+}
+
+const Plugin& RecogniseFile(const PluginSet& set, const std::string& path, PluginKind kind) {
+  RequireKind(set, kind);
+  const Bytes head = ReadHead(path, kHeadSize);
+  const Plugin* plugin = set.Recognise(path, head, kind);
+  if (plugin == nullptr)
+    throw HostError(FileMessage(path, kind == PluginKind::kArchive
+                                          ? "not recognised as an archive by any archive plug-in"
+                                          : "not recognised as a picture by any image plug-in"));
+  return *plugin;
+}

@@ -1,0 +1,17 @@
+// What several commands share: the plug-ins, and a file recognised by one.
+#pragma once
+
+#include <string>
+
+#include "commands.h"
+#include "plugin_host.h"
+
+// The plug-ins of the directory the command line and environment name.
+// Throws HostError when there is none of the kind a command needs.
+PluginSet PluginsFor(const CommandContext& context);
+void RequireKind(const PluginSet& set, PluginKind kind);
+
+// The plug-in of the kind that recognises the file from its head. Throws
+// HostError naming the file when it cannot be read or no plug-in of the kind
+// recognises it.
+const Plugin& RecogniseFile(const PluginSet& set, const std::string& path, PluginKind kind);

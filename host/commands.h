@@ -1,0 +1,25 @@
+// The commands of vyn. Each returns its exit status: 0 when everything
+// worked, 1 when a file could not be read, recognised or written (after
+// saying which and why on standard error). Failures that end a command at
+// once are thrown as HostError (status 1) or UsageError (status 2).
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CommandContext {
+  std::string plugin_option;  // --plugins, empty when not given
+};
+
+int RunPlugins(const CommandContext& context);
+int RunIdentify(const CommandContext& context, const std::vector<std::string>& files);
+int RunList(const CommandContext& context, const std::string& archive, bool json);
+int RunExtract(const CommandContext& context, const std::string& archive, const std::string& directory,
+               const std::vector<std::string>& members);
+int RunPack(const CommandContext& context, const std::string& archive, bool scramble,
+            const std::vector<std::string>& files);
+int RunConvert(const CommandContext& context, const std::string& picture, const std::string& output);
+int RunEncode(const CommandContext& context, const std::string& image, const std::string& output);
+
+// Prints "vyn: message" on standard error.
+void Complain(const std::string& message);

@@ -1,0 +1,25 @@
+// Failures the host reports to its user. Each carries a complete message that
+// names the file and the reason; the command line prints it and exits with
+// the status its kind calls for.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// A file could not be read, recognised or written: exit status 1.
+class HostError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The command line asked for something that cannot be done as asked: exit
+// status 2, like any other usage error.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "path: reason", the form every message about a file takes.
+inline std::string FileMessage(const std::string& path, const std::string& reason) {
+  return path + ": " + reason;
+}

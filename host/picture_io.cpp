@@ -1,0 +1,122 @@
+#include "picture_io.h"
+
+#include <algorithm>
+#include <cctype>
+#include <unordered_map>
+
+#include "bmp_codec.h"
+#include "byte_order.h"
+#include "host_error.h"
+#include "png_codec.h"
+#include "stb_support.h"
+
+namespace {
+
+// BITMAPINFOHEADER fields, from the start of the header block.
+constexpr std::size_t kDibInfoSize = 40;
+constexpr std::size_t kDibWidthOffset = 4;
+constexpr std::size_t kDibHeightOffset = 8;
+constexpr std::size_t kDibBitCountOffset = 14;
+constexpr std::size_t kDibCompressionOffset = 16;
+constexpr std::size_t kDibColoursUsedOffset = 32;
+constexpr std::size_t kDibColourEntrySize = 4;  // RGBQUAD: blue, green, red, 0
+constexpr unsigned kDibBitsPerPixel = 8;
+constexpr std::uint8_t kOpaque = 0xFF;
+
+// A palette of the picture's colours in the order they first appear.
+IndexedPicture PaletteFromColours(const RgbaPixels& decoded, bool& transparency_dropped) {
+  IndexedPicture picture;
+  picture.width = decoded.width;
+  picture.height = decoded.height;
+  picture.pixels.resize(std::size_t{decoded.width} * decoded.height);
+  std::unordered_map<std::uint32_t, std::uint8_t> indexes;
+  for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
+    const std::uint8_t* rgba = decoded.rgba.data() + 4 * i;
+    transparency_dropped = transparency_dropped || rgba[3] != kOpaque;
+    const std::uint32_t key = rgba[0] | (rgba[1] << 8) | (rgba[2] << 16);
+    auto found = indexes.find(key);
+    if (found == indexes.end()) {
+      if (indexes.size() == kMaxPaletteSize)
+        throw HostError("has more than 256 colours; GP8 holds 256 and colours are not reduced");
+      found = indexes.emplace(key, static_cast<std::uint8_t>(indexes.size())).first;
+      picture.palette.push_back({rgba[0], rgba[1], rgba[2]});
+    }
+    picture.pixels[i] = found->second;
+  }
+  return picture;
+}
+
+}  // namespace
+
+IndexedPicture DecodePicture(std::span<const unsigned char> bytes, bool& transparency_dropped) {
+  transparency_dropped = false;
+  if (IsPng(bytes)) {
+    if (auto picture = DecodeIndexedPng(bytes, transparency_dropped)) return *std::move(picture);
+  } else if (IsBmp(bytes)) {
+    if (auto picture = DecodeIndexedBmp(bytes)) return *std::move(picture);
+  } else {
+    throw HostError("is not a PNG or BMP picture");
+  }
+  return PaletteFromColours(DecodeRgba(bytes), transparency_dropped);
+}
+
+IndexedPicture PictureFromDib(std::span<const unsigned char> header,
+                              std::span<const unsigned char> pixels) {
+  if (header.size() < kDibInfoSize) throw HostError("the bitmap header is too short");
+  const std::uint32_t info_size = ReadLe32(header.data());
+  const auto width = static_cast<std::int32_t>(ReadLe32(header.data() + kDibWidthOffset));
+  const auto height = static_cast<std::int32_t>(ReadLe32(header.data() + kDibHeightOffset));
+  const unsigned bits = ReadLe16(header.data() + kDibBitCountOffset);
+  const std::uint32_t compression = ReadLe32(header.data() + kDibCompressionOffset);
+  if (bits != kDibBitsPerPixel || compression != 0)
+    throw HostError("the bitmap is not an uncompressed one of 8 bits a pixel");
+  if (width <= 0 || height == 0 || height == INT32_MIN)
+    throw HostError("the picture has no pixels (" + std::to_string(width) + "x" + std::to_string(height) + ")");
+
+  std::uint32_t colours = ReadLe32(header.data() + kDibColoursUsedOffset);
+  if (colours == 0) colours = kMaxPaletteSize;
+  if (colours > kMaxPaletteSize || info_size < kDibInfoSize ||
+      info_size > header.size() || colours * kDibColourEntrySize > header.size() - info_size)
+    throw HostError("the bitmap header holds no complete colour table");
+
+  IndexedPicture picture;
+  for (std::uint32_t i = 0; i < colours; ++i) {
+    const unsigned char* entry = header.data() + info_size + i * kDibColourEntrySize;
+    picture.palette.push_back({entry[2], entry[1], entry[0]});
+  }
+  const bool top_down = height < 0;
+  picture.width = static_cast<std::uint32_t>(width);
+  picture.height = static_cast<std::uint32_t>(top_down ? -std::int64_t{height} : height);
+  const std::uint64_t stride = (std::uint64_t{picture.width} + 3) & ~std::uint64_t{3};
+  if (stride * picture.height > pixels.size())
+    throw HostError("the pixel block holds " + std::to_string(pixels.size()) + " bytes, fewer than " +
+                    std::to_string(stride * picture.height) + " for its rows");
+  picture.pixels.resize(std::size_t{picture.width} * picture.height);
+  for (std::uint32_t row = 0; row < picture.height; ++row) {
+    const std::uint32_t y = top_down ? row : picture.height - 1 - row;
+    const auto from = pixels.begin() + static_cast<std::ptrdiff_t>(row * stride);
+    std::copy(from, from + picture.width,
+              picture.pixels.begin() + static_cast<std::ptrdiff_t>(std::size_t{y} * picture.width));
+  }
+  return picture;
+}
+
+PictureFileType PictureFileTypeOf(const std::string& path) {
+  const std::string name = BaseName(path);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return PictureFileType::kUnknown;
+  std::string extension = name.substr(dot + 1);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == "png") return PictureFileType::kPng;
+  if (extension == "bmp") return PictureFileType::kBmp;
+  return PictureFileType::kUnknown;
+}
+
+Bytes EncodePicture(const IndexedPicture& picture, PictureFileType type) {
+  switch (type) {
+    case PictureFileType::kPng: return EncodeIndexedPng(picture);
+    case PictureFileType::kBmp: return EncodeIndexedBmp(picture);
+    case PictureFileType::kUnknown: break;
+  }
+  throw HostError("no picture file type to write");
+}

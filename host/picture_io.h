@@ -1,0 +1,34 @@
+// Pictures in and out of the host: reading a PNG or BMP file as palette
+// indexes for the GP8 encoder, turning the DIB the image plug-in delivers
+// into the same form, and writing it as PNG or BMP.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "file_io.h"
+#include "indexed_picture.h"
+
+// Reads a PNG or BMP picture of at most 256 colours. A palette file keeps
+// its palette and indexes as they are; a truecolour file gets a palette of
+// its colours in the order they first appear, top row first. More than 256
+// colours are refused, never reduced. Throws HostError with the reason
+// (without the file name). `transparency_dropped` is set when the file has
+// transparent pixels, which a palette picture cannot keep.
+IndexedPicture DecodePicture(std::span<const unsigned char> bytes, bool& transparency_dropped);
+
+// The picture in an 8-bit DIB: a header block (BITMAPINFOHEADER and colour
+// table) and a pixel block whose rows lie a multiple of 4 bytes apart,
+// bottom row first unless the height is negative. The rows are turned top
+// row first and their fill dropped. Throws HostError with the reason when
+// the DIB is not one of 8 bits a pixel or its blocks are too small.
+IndexedPicture PictureFromDib(std::span<const unsigned char> header,
+                              std::span<const unsigned char> pixels);
+
+enum class PictureFileType { kPng, kBmp, kUnknown };
+
+// The file type an output name asks for, by its extension, in any case.
+PictureFileType PictureFileTypeOf(const std::string& path);
+
+// The picture as a file of the type.
+Bytes EncodePicture(const IndexedPicture& picture, PictureFileType type);

@@ -1,0 +1,56 @@
+// vyn plugins, vyn identify: what the plug-ins are and what they make of files.
+#include <iostream>
+
+#include "command_support.h"
+#include "host_error.h"
+#include "text_output.h"
+
+int RunPlugins(const CommandContext& context) {
+  const PluginSet set = PluginsFor(context);
+  for (const SkippedModule& skipped : set.skipped) Complain("note: " + FileMessage(skipped.path, skipped.why));
+  if (set.plugins.empty()) throw HostError(FileMessage(set.directory, "holds no plug-ins"));
+  static const char* const kLabels[] = {"kind:        ", "description: ", "pattern:     ",
+                                        "format:      "};
+  for (const auto& plugin : set.plugins) {
+    std::cout << plugin->path() << '\n';
+    for (std::size_t i = 0; i < plugin->information().size(); ++i)
+      std::cout << "  " << kLabels[i] << plugin->information()[i] << '\n';
+  }
+  return 0;
+}
+
+namespace {
+
+// What the recognising plug-in says about the file, after its format name.
+std::string Description(const Plugin& plugin, const std::string& path) {
+  if (plugin.kind() == PluginKind::kArchive) return Counted(plugin.List(path).size(), "member");
+  const PictureInfoRecord info = plugin.PictureInfo(path);
+  return std::to_string(info.width) + "x" + std::to_string(info.height) + ", " +
+         std::to_string(info.bits_per_pixel) + " bits";
+}
+
+}  // namespace
+
+int RunIdentify(const CommandContext& context, const std::vector<std::string>& files) {
+  const PluginSet set = PluginsFor(context);
+  if (set.plugins.empty()) throw HostError(FileMessage(set.directory, "holds no plug-ins"));
+  int status = 0;
+  for (const std::string& path : files) {
+    try {
+      const Bytes head = ReadHead(path, kHeadSize);
+      const Plugin* plugin = set.Recognise(path, head);
+      if (plugin == nullptr) {
+        std::cout << path << ": not recognised\n";
+        status = 1;
+        continue;
+      }
+      // Straight after the recognition: the archive plug-in lists the
+      // directory as that recognition decided.
+      std::cout << path << ": " << plugin->format_name() << ", " << Description(*plugin, path) << '\n';
+    } catch (const HostError& error) {
+      Complain(error.what());
+      status = 1;
+    }
+  }
+  return status;
+}

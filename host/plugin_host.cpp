@@ -1,0 +1,285 @@
+#include "plugin_host.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "host_error.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#if defined(_WIN32)
+constexpr char kModuleSuffix[] = ".dll";
+#else
+constexpr char kModuleSuffix[] = ".so";
+#endif
+
+// Information strings are short texts; a plug-in that needs more than this
+// for one is not one the host can show.
+constexpr std::int32_t kInformationCapacity = 1024;
+
+void* OpenModule(const std::string& path) {
+#if defined(_WIN32)
+  return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+#else
+  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
+}
+
+void CloseModule(void* module) {
+#if defined(_WIN32)
+  FreeLibrary(static_cast<HMODULE>(module));
+#else
+  dlclose(module);
+#endif
+}
+
+void* FindExport(void* module, const char* name) {
+#if defined(_WIN32)
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+#else
+  return dlsym(module, name);
+#endif
+}
+
+bool HasModuleSuffix(const std::string& name) {
+  const std::size_t n = sizeof kModuleSuffix - 1;
+  if (name.size() <= n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = name[name.size() - n + i];
+#if defined(_WIN32)
+    if (std::tolower(static_cast<unsigned char>(c)) != kModuleSuffix[i]) return false;
+#else
+    if (c != kModuleSuffix[i]) return false;
+#endif
+  }
+  return true;
+}
+
+std::string FieldText(const char* field, std::size_t capacity) {
+  return std::string(field, strnlen(field, capacity));
+}
+
+}  // namespace
+
+ReceivedBlock::ReceivedBlock(HLOCAL handle) : handle_(handle) {
+  if (handle_ == nullptr) return;
+  size_ = LocalSize(handle_);
+  // A block of 0 bytes has no address to lock.
+  if (size_ != 0) {
+    data_ = static_cast<const unsigned char*>(LocalLock(handle_));
+    if (data_ == nullptr) size_ = 0;
+  }
+}
+
+ReceivedBlock::~ReceivedBlock() {
+  if (handle_ == nullptr) return;
+  if (data_ != nullptr) LocalUnlock(handle_);
+  LocalFree(handle_);
+}
+
+std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string& why) {
+  why.clear();
+  std::unique_ptr<Plugin> plugin(new Plugin());
+  plugin->path_ = path;
+  plugin->module_ = OpenModule(path);
+  if (plugin->module_ == nullptr) {
+#if defined(_WIN32)
+    why = "cannot be loaded (system error " + std::to_string(GetLastError()) + ")";
+#else
+    const char* reason = dlerror();
+    why = std::string("cannot be loaded: ") + (reason != nullptr ? reason : "unknown error");
+#endif
+    return nullptr;
+  }
+  const auto get_plugin_info = plugin->Find<GetPluginInfoFn>("GetPluginInfo");
+  if (get_plugin_info == nullptr) return nullptr;  // not a plug-in at all
+
+  for (int i = 0; i < 4; ++i) {
+    char text[kInformationCapacity] = {};
+    const std::int32_t length = get_plugin_info(i, text, kInformationCapacity);
+    if (length <= 0 || length >= kInformationCapacity) {
+      why = "gives no information string " + std::to_string(i);
+      return nullptr;
+    }
+    plugin->information_[static_cast<std::size_t>(i)] = FieldText(text, static_cast<std::size_t>(length));
+  }
+  const std::string& tag = plugin->information_[kKindIndex];
+  plugin->is_supported_ = plugin->Find<IsSupportedFn>("IsSupported");
+  if (tag == kArchiveKindTag) {
+    plugin->kind_ = PluginKind::kArchive;
+    plugin->get_archive_info_ = plugin->Find<GetArchiveInfoFn>("GetArchiveInfo");
+    plugin->get_file_ = plugin->Find<GetFileFn>("GetFile");
+    if (plugin->is_supported_ == nullptr || plugin->get_archive_info_ == nullptr ||
+        plugin->get_file_ == nullptr) {
+      why = "is an archive plug-in without IsSupported, GetArchiveInfo or GetFile";
+      return nullptr;
+    }
+  } else if (tag == kImageKindTag) {
+    plugin->kind_ = PluginKind::kImage;
+    plugin->get_picture_info_ = plugin->Find<GetPictureInfoFn>("GetPictureInfo");
+    plugin->get_picture_ = plugin->Find<GetPictureFn>("GetPicture");
+    if (plugin->is_supported_ == nullptr || plugin->get_picture_info_ == nullptr ||
+        plugin->get_picture_ == nullptr) {
+      why = "is an image plug-in without IsSupported, GetPictureInfo or GetPicture";
+      return nullptr;
+    }
+  } else {
+    why = "is a plug-in of kind \"" + tag + "\", which this host does not use";
+    return nullptr;
+  }
+  return plugin;
+}
+
+Plugin::~Plugin() {
+  if (module_ != nullptr) CloseModule(module_);
+}
+
+template <class Fn>
+Fn Plugin::Find(const char* name) const {
+  return reinterpret_cast<Fn>(FindExport(module_, name));
+}
+
+bool Plugin::Recognises(const std::string& path, const Bytes& head) const {
+  Bytes copy(kHeadSize, 0);
+  std::copy_n(head.begin(), std::min(head.size(), copy.size()), copy.begin());
+  return is_supported_(path.c_str(), reinterpret_cast<HandleOrHead>(copy.data())) != kNotRecognised;
+}
+
+std::vector<ArchiveMember> Plugin::List(const std::string& archive) const {
+  HLOCAL handle = nullptr;
+  if (get_archive_info_(archive.c_str(), 0, 0, &handle) != kPluginOk || handle == nullptr)
+    throw HostError(FileMessage(archive, "the archive plug-in could not list it"));
+  const ReceivedBlock listing(handle);
+  std::vector<ArchiveMember> members;
+  const std::size_t records = listing.size() / sizeof(FileInfoRecord);
+  for (std::size_t i = 0; i < records; ++i) {
+    FileInfoRecord record;
+    std::memcpy(&record, listing.data() + i * sizeof record, sizeof record);
+    if (record.method[0] == '\0') return members;
+    members.push_back({FieldText(record.name, sizeof record.name), record.extracted_size,
+                       record.position});
+  }
+  throw HostError(FileMessage(archive, "the archive plug-in gave a listing without its end record"));
+}
+
+Bytes Plugin::Extract(const std::string& archive, const ArchiveMember& member) const {
+  HLOCAL handle = nullptr;
+  if (get_file_(archive.c_str(), static_cast<std::int32_t>(member.position),
+                reinterpret_cast<char*>(&handle), kFileInputToMemory, 0, 0) != kPluginOk ||
+      handle == nullptr) {
+    throw HostError(FileMessage(archive, "the archive plug-in could not extract " + member.name));
+  }
+  const ReceivedBlock block(handle);
+  // GetFile finds a member by its position; another member listed earlier at
+  // the same position would come out instead.
+  if (block.size() != member.size)
+    throw HostError(FileMessage(archive, "the archive plug-in delivered " +
+                                             std::to_string(block.size()) + " bytes for " +
+                                             member.name + ", which has " +
+                                             std::to_string(member.size)));
+  return Bytes(block.data(), block.data() + block.size());
+}
+
+PictureInfoRecord Plugin::PictureInfo(const std::string& picture) const {
+  PictureInfoRecord record{};
+  if (get_picture_info_(picture.c_str(), 0, 0, &record) != kPluginOk)
+    throw HostError(FileMessage(picture, "the image plug-in could not read its picture information"));
+  return record;
+}
+
+DeliveredPicture Plugin::Picture(const std::string& picture) const {
+  HLOCAL header = nullptr;
+  HLOCAL pixels = nullptr;
+  const std::int32_t result = get_picture_(picture.c_str(), 0, 0, &header, &pixels, 0, 0);
+  const ReceivedBlock header_block(result == kPluginOk ? header : nullptr);
+  const ReceivedBlock pixel_block(result == kPluginOk ? pixels : nullptr);
+  if (result != kPluginOk || header == nullptr)
+    throw HostError(FileMessage(picture, "the image plug-in could not decode it"));
+  DeliveredPicture delivered;
+  delivered.header.assign(header_block.data(), header_block.data() + header_block.size());
+  delivered.pixels.assign(pixel_block.data(), pixel_block.data() + pixel_block.size());
+  return delivered;
+}
+
+const Plugin* PluginSet::Recognise(const std::string& path, const Bytes& head,
+                                   PluginKind kind) const {
+  for (const auto& plugin : plugins) {
+    if (plugin->kind() == kind && plugin->Recognises(path, head)) return plugin.get();
+  }
+  return nullptr;
+}
+
+const Plugin* PluginSet::Recognise(const std::string& path, const Bytes& head) const {
+  for (const auto& plugin : plugins) {
+    if (plugin->Recognises(path, head)) return plugin.get();
+  }
+  return nullptr;
+}
+
+bool PluginSet::Has(PluginKind kind) const {
+  return std::any_of(plugins.begin(), plugins.end(),
+                     [kind](const auto& plugin) { return plugin->kind() == kind; });
+}
+
+std::string ProgramDirectory() {
+#if defined(_WIN32)
+  char path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const std::string program(path, n < MAX_PATH ? n : 0);
+  const std::size_t cut = program.find_last_of("\\/");
+#else
+  char path[PATH_MAX] = {};
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  const std::string program(path, n > 0 ? static_cast<std::size_t>(n) : 0);
+  const std::size_t cut = program.find_last_of('/');
+#endif
+  return cut == std::string::npos ? std::string(".") : program.substr(0, cut);
+}
+
+std::string PluginDirectory(const std::string& option) {
+  if (!option.empty()) return option;
+  const char* variable = std::getenv("VYN_PLUGINS");
+  if (variable != nullptr && variable[0] != '\0') return variable;
+  return ProgramDirectory();
+}
+
+PluginSet LoadPlugins(const std::string& directory) {
+  PluginSet set;
+  set.directory = directory;
+  std::error_code error;
+  if (!fs::is_directory(fs::path(directory), error))
+    throw HostError(FileMessage(directory, "no such plug-in directory"));
+  std::vector<std::string> names;
+  for (fs::directory_iterator it(fs::path(directory), error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (HasModuleSuffix(name)) names.push_back(name);
+  }
+  if (error) throw HostError(FileMessage(directory, "cannot read the plug-in directory: " + error.message()));
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string path = JoinPath(directory, name);
+    std::string why;
+    std::unique_ptr<Plugin> plugin = Plugin::Load(path, why);
+    if (plugin != nullptr) {
+      set.plugins.push_back(std::move(plugin));
+    } else if (!why.empty()) {
+      set.skipped.push_back({path, why});
+    }
+  }
+  return set;
+}
