@@ -97,5 +97,9 @@ PLATFORM_API void PlatformFailNth(PlatformFault fault, long nth);
 // How many calls of the operation were made since the last reset.
 PLATFORM_API long PlatformCalls(PlatformFault fault);
 PLATFORM_API void PlatformResetFaults();
+// From now on every block allocated without LMEM_ZEROINIT starts filled with
+// this byte, as under a debugging heap, so that bytes a plug-in hands out
+// without setting them show; -1 (the default) leaves them as they come.
+PLATFORM_API void PlatformFillNewBlocks(int byte);
 
 #endif

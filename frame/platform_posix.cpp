@@ -29,6 +29,7 @@ constexpr std::uint32_t kLiveMagic = 0x4B434C42;  // "BLCK"
 constexpr std::uint32_t kDeadMagic = 0x44414544;  // "DEAD"
 
 std::atomic<long> live_blocks{0};
+std::atomic<int> new_block_fill{-1};
 
 constexpr auto kFaultKinds = static_cast<std::size_t>(PlatformFault::kCount);
 std::array<std::atomic<long>, kFaultKinds> fault_calls{};
@@ -164,6 +165,8 @@ PLATFORM_API HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
       std::free(block);
       return nullptr;
     }
+    const int fill = new_block_fill.load();
+    if ((flags & LMEM_ZEROINIT) == 0 && fill >= 0) std::memset(block->data, fill, bytes);
   }
   block->magic = kLiveMagic;
   new (&block->locks) std::atomic<std::uint32_t>(0);
@@ -228,6 +231,8 @@ PLATFORM_API void PlatformFailNth(PlatformFault fault, long nth) {
   fault_calls[k] = 0;
   fault_at[k] = nth;
 }
+
+PLATFORM_API void PlatformFillNewBlocks(int byte) { new_block_fill = byte; }
 
 PLATFORM_API long PlatformCalls(PlatformFault fault) {
   return fault_calls[static_cast<std::size_t>(fault)].load();
