@@ -3,7 +3,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test clean
+.PHONY: all deps build test demo clean
 
 all: build
 
@@ -16,6 +16,10 @@ build: deps
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# The main job of vyn on sample data made by the project; results in demo-out/.
+demo: build
+	sh host/demo.sh build/$(PRESET)/bin demo-out
 
 clean:
 	rm -rf build

@@ -3,7 +3,7 @@
 # any is missing. Needs root (or sudo) only when something must be installed.
 set -eu
 
-packages="cmake ninja-build g++ make libgtest-dev binutils"
+packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libstb-dev"
 
 missing=""
 for p in $packages; do

@@ -1,0 +1,50 @@
+#!/bin/sh
+# The main job of vyn on sample data made by this project: a picture encoded
+# to GP8, packed with a text file into a scrambled ARC archive, identified,
+# listed and extracted, and the extracted picture converted back to PNG.
+#
+# Usage: host/demo.sh BIN_DIR OUT_DIR
+#   BIN_DIR holds vyn, vyn-sample and the plug-ins; OUT_DIR is made afresh.
+set -eu
+
+bin=$(cd "${1:?usage: demo.sh BIN_DIR OUT_DIR}" && pwd)
+out=${2:?usage: demo.sh BIN_DIR OUT_DIR}
+
+rm -rf "$out"
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+cd "$out"
+
+# Shows each command as a user would type it, then runs it.
+run() {
+  printf '\n$ vyn %s\n' "$*"
+  "$bin/vyn" "$@"
+}
+
+printf 'Making the sample picture and text (vyn-sample):\n'
+"$bin/vyn-sample" input
+ls -l input
+
+run plugins
+run encode input/sample.png -o sample.GP8
+run pack -o demo.ARC --scramble sample.GP8 input/notes.txt
+run identify demo.ARC sample.GP8 input/notes.txt || true
+run list demo.ARC
+run list demo.ARC --json
+run extract demo.ARC -o extracted
+run convert extracted/sample.GP8 -o sample-back.png
+
+if cmp -s input/sample.png sample-back.png; then
+  printf '\nThe picture came back through GP8, ARC and PNG unchanged, byte for byte.\n'
+else
+  printf '\nThe converted picture differs from the sample.\n' >&2
+  exit 1
+fi
+cmp -s input/notes.txt extracted/notes.txt
+
+printf '\nResults in %s:\n' "$out"
+printf '  input/         the sample picture and text\n'
+printf '  sample.GP8     the picture encoded as GP8\n'
+printf '  demo.ARC       the archive, directory scrambled\n'
+printf '  extracted/     the members extracted from the archive\n'
+printf '  sample-back.png the extracted picture converted back to PNG\n'
