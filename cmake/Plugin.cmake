@@ -12,8 +12,21 @@ function(add_vyn_plugin name)
   target_link_libraries(${name} PRIVATE frame)
   vyn_warnings(${name})
 
+  # Recorded for the checks of each plug-in's export table.
+  set_target_properties(${name} PROPERTIES VYN_DEF ${PLUGIN_DEF})
+  set_property(GLOBAL APPEND PROPERTY VYN_PLUGINS ${name})
+
   if(WIN32)
+    # The exports are stdcall functions, named in the .def without their
+    # @-suffix: the linker binds each plain name to its decorated symbol and
+    # exports it undecorated. The C and C++ runtimes are linked in, so the
+    # DLL loads with nothing but KERNEL32.dll and msvcrt.dll. No exception
+    # ever crosses an export, and built without them a plug-in carries no
+    # unwinder and no thread library: its start-up is the C runtime's alone.
     target_sources(${name} PRIVATE ${PLUGIN_DEF})
+    target_compile_options(${name} PRIVATE -fno-exceptions)
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++
+                        "LINKER:--kill-at" "LINKER:--enable-stdcall-fixup")
   else()
     file(STRINGS ${PLUGIN_DEF} def_lines)
     set(exports "")

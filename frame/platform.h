@@ -16,7 +16,14 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#ifndef NOMINMAX
+#define NOMINMAX  // std::min and std::max stay usable
+#endif
+// KERNEL32's OpenFile (the OFSTRUCT call, unused here) would hide the name of
+// our file guard, OpenFile in local_block.h; it is declared under another name.
+#define OpenFile Win32OpenFile
 #include <windows.h>
+#undef OpenFile
 
 #define PLATFORM_API
 

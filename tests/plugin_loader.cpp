@@ -4,6 +4,10 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include <cstring>
+#include <mutex>
+#include <unordered_set>
 #else
 #include <dlfcn.h>
 #include <unistd.h>
@@ -11,10 +15,118 @@
 
 #include <climits>
 
+#if defined(_WIN32)
+namespace {
+
+// KERNEL32 keeps no count of local blocks that a test could read (walking
+// the process heap also sees every allocation of the C runtime, and a moveable
+// block of 0 bytes occupies no heap at all). So the test program and every
+// plug-in it loads have the LocalAlloc and LocalFree entries of their import
+// tables pointed at the two functions below, which call KERNEL32 and keep the
+// set of blocks alive. A block counts from its allocation to its release by
+// any of these modules, whichever of them allocated it.
+class LocalBlockCensus {
+ public:
+  static LocalBlockCensus& Instance() {
+    static LocalBlockCensus census;
+    return census;
+  }
+
+  long Live() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<long>(live_.size());
+  }
+
+  // Points the module's imports of LocalAlloc and LocalFree at the census.
+  // False when the module imports neither.
+  bool Watch(HMODULE module) {
+    auto* base = reinterpret_cast<unsigned char*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0) return false;
+    bool watched = false;
+    for (auto* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         library->Name != 0; ++library) {
+      if (lstrcmpiA(reinterpret_cast<const char*>(base + library->Name), "KERNEL32.dll") != 0)
+        continue;
+      // The lookup table keeps the names; the address table beside it holds
+      // what the loader bound them to.
+      auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
+      auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
+      for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+        if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+        const char* name =
+            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name;
+        void* replacement = nullptr;
+        if (std::strcmp(name, "LocalAlloc") == 0) replacement = reinterpret_cast<void*>(&Alloc);
+        if (std::strcmp(name, "LocalFree") == 0) replacement = reinterpret_cast<void*>(&Free);
+        if (replacement == nullptr) continue;
+        DWORD protection = 0;
+        VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+        slots->u1.Function = reinterpret_cast<std::uintptr_t>(replacement);
+        VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+        watched = true;
+      }
+    }
+    return watched;
+  }
+
+ private:
+  using LocalAllocFn = HLOCAL(WINAPI*)(UINT, SIZE_T);
+  using LocalFreeFn = HLOCAL(WINAPI*)(HLOCAL);
+
+  // KERNEL32's own entries, taken before the test program's imports are
+  // redirected here.
+  LocalBlockCensus()
+      : local_alloc_(reinterpret_cast<LocalAllocFn>(
+            GetProcAddress(GetModuleHandleA("KERNEL32.dll"), "LocalAlloc"))),
+        local_free_(reinterpret_cast<LocalFreeFn>(
+            GetProcAddress(GetModuleHandleA("KERNEL32.dll"), "LocalFree"))) {
+    Watch(GetModuleHandleA(nullptr));
+  }
+
+  static HLOCAL WINAPI Alloc(UINT flags, SIZE_T bytes) {
+    LocalBlockCensus& census = Instance();
+    HLOCAL block = census.local_alloc_(flags, bytes);
+    if (block != nullptr) {
+      std::lock_guard<std::mutex> lock(census.mutex_);
+      census.live_.insert(block);
+    }
+    return block;
+  }
+
+  static HLOCAL WINAPI Free(HLOCAL block) {
+    LocalBlockCensus& census = Instance();
+    HLOCAL result = census.local_free_(block);
+    if (block != nullptr && result == nullptr) {
+      std::lock_guard<std::mutex> lock(census.mutex_);
+      census.live_.erase(block);
+    }
+    return result;
+  }
+
+  const LocalAllocFn local_alloc_;
+  const LocalFreeFn local_free_;
+  std::mutex mutex_;
+  std::unordered_set<HLOCAL> live_;
+};
+
+}  // namespace
+#endif
+
 PluginModule::PluginModule(const std::string& path) {
 #if defined(_WIN32)
-  handle_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
-  if (handle_ == nullptr) error_ = "LoadLibrary failed for " + path;
+  HMODULE module = LoadLibraryA(path.c_str());
+  handle_ = reinterpret_cast<void*>(module);
+  if (module == nullptr) {
+    error_ = "LoadLibrary failed for " + path + ", error " + std::to_string(GetLastError());
+  } else if (!LocalBlockCensus::Instance().Watch(module)) {
+    error_ = path + " imports neither LocalAlloc nor LocalFree from KERNEL32.dll";
+    FreeLibrary(module);
+    handle_ = nullptr;
+  }
 #else
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) error_ = dlerror();
@@ -63,16 +175,7 @@ std::string PluginPath(const std::string& name) {
 
 long LiveBlocks() {
 #if defined(_WIN32)
-  // Count the busy blocks of the process heap, where LocalAlloc places them.
-  long busy = 0;
-  HANDLE heap = GetProcessHeap();
-  HeapLock(heap);
-  PROCESS_HEAP_ENTRY entry{};
-  while (HeapWalk(heap, &entry)) {
-    if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) ++busy;
-  }
-  HeapUnlock(heap);
-  return busy;
+  return LocalBlockCensus::Instance().Live();
 #else
   return PlatformLiveBlocks();
 #endif

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include "platform.h"
+#endif
+
 using Bytes = std::vector<unsigned char>;
 
 class ScratchDirectory {
@@ -30,20 +34,37 @@ class ScratchDirectory {
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  // A path inside the directory, as the 8-bit string the plug-ins take.
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  // A path inside the directory, as the 8-bit string the plug-ins take. The
+  // name's bytes are kept as they are, as a plug-in joins a prefix and a name.
+  std::string File(const std::string& name) const { return Prefix() + name; }
   // The directory with a trailing separator, ready to take a member name.
   std::string Prefix() const { return (path_ / "").string(); }
   // Names of everything in the directory, sorted.
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(path_))
-      names.push_back(e.path().filename().string());
+      names.push_back(NarrowName(e.path().filename()));
     std::sort(names.begin(), names.end());
     return names;
   }
 
  private:
+  // A name as the plug-ins' 8-bit calls see it: on Windows in the ANSI code
+  // page, which is how the file system took it from them.
+  static std::string NarrowName(const std::filesystem::path& name) {
+#if defined(_WIN32)
+    const std::wstring& wide = name.native();
+    const int size = static_cast<int>(wide.size());
+    std::string narrow(static_cast<std::size_t>(size) * 2, '\0');
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), size, narrow.data(),
+                                      static_cast<int>(narrow.size()), nullptr, nullptr);
+    narrow.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return narrow;
+#else
+    return name.string();
+#endif
+  }
+
   std::filesystem::path path_;
 };
 

@@ -1,0 +1,31 @@
+#!/bin/sh
+# wine-run.sh PREFIX PROGRAM [ARGUMENTS...]
+#
+# Runs a 32-bit Windows program under Wine in its own prefix, quietly. The
+# prefix is made on first use, once, even when several tests start together;
+# Mono and Gecko are switched off so that making it needs no download.
+set -eu
+prefix=$1
+shift
+case $prefix in /*) ;; *) prefix=$PWD/$prefix ;; esac
+
+export WINEPREFIX="$prefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# The ANSI code page (1252) and the encoding of file names on disk (UTF-8)
+# follow the locale; fixed, so that 8-bit names behave the same everywhere.
+export LC_ALL=C.UTF-8
+
+if [ ! -f "$prefix/system.reg" ]; then
+  mkdir -p "$(dirname "$prefix")"
+  (
+    flock 9
+    if [ ! -f "$prefix/system.reg" ]; then
+      wineboot --init >/dev/null
+      wineserver --wait
+    fi
+  ) 9>"$prefix.lock"
+fi
+
+exec wine "$@"
