@@ -172,8 +172,8 @@ TEST_F(DecoderVectors, AgreesWithARingWindowDecoder) {
           ++out;
           continue;
         }
-        const std::size_t near = (4078 + out - 1 - random() % 20) % 4096;
-        const std::size_t p = random() % 2 != 0 ? near : random() % 4096;
+        const std::size_t recent = (4078 + out - 1 - random() % 20) % 4096;
+        const std::size_t p = random() % 2 != 0 ? recent : random() % 4096;
         const std::size_t n = random() % 16;
         stream.push_back(static_cast<unsigned char>(p));
         stream.push_back(static_cast<unsigned char>(((p >> 8) << 4) | n));
