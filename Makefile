@@ -3,7 +3,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test demo clean
+.PHONY: all deps build test dlls test-win32 demo clean
 
 all: build
 
@@ -16,6 +16,18 @@ build: deps
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+	@$(MAKE) --no-print-directory test-win32
+
+# The plug-ins as 32-bit Windows DLLs (MinGW-w64), in build/win32/bin.
+dlls: deps
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS) --target plugins
+
+# The DLLs' tables checked and the export-level suites run under Wine.
+test-win32: deps
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+	ctest --preset win32 -j $(JOBS)
 
 # The main job of vyn on sample data made by the project; results in demo-out/.
 demo: build

@@ -12,9 +12,14 @@ function(add_vyn_plugin name)
   target_link_libraries(${name} PRIVATE frame)
   vyn_warnings(${name})
 
-  # Recorded for the checks of each plug-in's export table.
+  # Recorded for the checks of each plug-in's export table; `plugins` builds
+  # every plug-in and nothing else.
   set_target_properties(${name} PROPERTIES VYN_DEF ${PLUGIN_DEF})
   set_property(GLOBAL APPEND PROPERTY VYN_PLUGINS ${name})
+  if(NOT TARGET plugins)
+    add_custom_target(plugins)
+  endif()
+  add_dependencies(plugins ${name})
 
   if(WIN32)
     # The exports are stdcall functions, named in the .def without their

@@ -4,6 +4,9 @@
 set -eu
 
 packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libstb-dev"
+# The Windows DLLs: the MinGW-w64 cross compiler, GoogleTest's sources to build
+# with it, and 32-bit Wine to run the tests.
+packages="$packages g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest wine wine32:i386"
 
 missing=""
 for p in $packages; do
@@ -21,6 +24,11 @@ else
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# 32-bit Wine comes from the i386 architecture.
+case "$missing" in
+  *:i386*)
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 ;;
+esac
 $sudo apt-get update -q
 # shellcheck disable=SC2086
 $sudo apt-get install -y -q --no-install-recommends $missing

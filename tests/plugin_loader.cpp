@@ -5,6 +5,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <unordered_set>
@@ -36,6 +37,8 @@ class LocalBlockCensus {
     std::lock_guard<std::mutex> lock(mutex_);
     return static_cast<long>(live_.size());
   }
+
+  void FillNewBlocks(int byte) { fill_ = byte; }
 
   // Points the module's imports of LocalAlloc and LocalFree at the census.
   // False when the module imports neither.
@@ -90,10 +93,16 @@ class LocalBlockCensus {
   static HLOCAL WINAPI Alloc(UINT flags, SIZE_T bytes) {
     LocalBlockCensus& census = Instance();
     HLOCAL block = census.local_alloc_(flags, bytes);
-    if (block != nullptr) {
-      std::lock_guard<std::mutex> lock(census.mutex_);
-      census.live_.insert(block);
+    if (block == nullptr) return nullptr;
+    const int fill = census.fill_;
+    if ((flags & LMEM_ZEROINIT) == 0 && fill >= 0 && bytes != 0) {
+      const bool moveable = (flags & LMEM_MOVEABLE) != 0;
+      void* data = moveable ? LocalLock(block) : block;
+      if (data != nullptr) std::memset(data, fill, bytes);
+      if (moveable) LocalUnlock(block);
     }
+    std::lock_guard<std::mutex> lock(census.mutex_);
+    census.live_.insert(block);
     return block;
   }
 
@@ -109,6 +118,7 @@ class LocalBlockCensus {
 
   const LocalAllocFn local_alloc_;
   const LocalFreeFn local_free_;
+  std::atomic<int> fill_{-1};
   std::mutex mutex_;
   std::unordered_set<HLOCAL> live_;
 };
@@ -178,5 +188,13 @@ long LiveBlocks() {
   return LocalBlockCensus::Instance().Live();
 #else
   return PlatformLiveBlocks();
+#endif
+}
+
+void FillNewBlocks(int byte) {
+#if defined(_WIN32)
+  LocalBlockCensus::Instance().FillNewBlocks(byte);
+#else
+  PlatformFillNewBlocks(byte);
 #endif
 }

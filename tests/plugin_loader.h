@@ -35,3 +35,8 @@ std::string ProgramDirectory();
 
 // Live local-memory blocks in the whole process, plug-ins included.
 long LiveBlocks();
+
+// From now on every local block allocated without LMEM_ZEROINIT starts filled
+// with this byte, as under a debugging heap, so that bytes a plug-in hands out
+// without setting them show; -1 (the default) leaves them as they come.
+void FillNewBlocks(int byte);
