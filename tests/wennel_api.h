@@ -60,16 +60,12 @@ class WennelTest : public ::testing::Test {
     ASSERT_NE(api_.GetPicture, nullptr);
     ASSERT_NE(api_.GetPreview, nullptr);
     live_at_start_ = LiveBlocks();
-#if !defined(_WIN32)
     // Blocks not asked to be zeroed start as garbage: a byte the plug-in
     // hands out without setting it shows as 0xCD, not as a lucky 0.
-    PlatformFillNewBlocks(0xCD);
-#endif
+    FillNewBlocks(0xCD);
   }
   void TearDown() override {
-#if !defined(_WIN32)
-    PlatformFillNewBlocks(-1);
-#endif
+    FillNewBlocks(-1);
     EXPECT_EQ(LiveBlocks(), live_at_start_) << "a block was left allocated";
   }
 
