@@ -8,7 +8,9 @@
 #   forwarders;
 # - each export is the entry of the stdcall function Name@bytes: the symbol
 #   table holds _Name@bytes at the export's address, so the function removes
-#   that many bytes of arguments on return.
+#   that many bytes of arguments on return;
+# - its start-up can switch thread notifications off: it imports
+#   DisableThreadLibraryCalls, which the C runtime's start-up never calls.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(var DLL EXPECTED IMPORTS OBJDUMP NM)
@@ -64,6 +66,10 @@ foreach(module IN LISTS imports)
     list(APPEND problems "imports from ${module}")
   endif()
 endforeach()
+
+if(NOT headers MATCHES "\t[0-9a-fA-F]+\t +[0-9]+ +DisableThreadLibraryCalls\n")
+  list(APPEND problems "does not import DisableThreadLibraryCalls")
+endif()
 
 # Exports: names, order and ordinals.
 string(REPLACE "," ";" expected "${EXPECTED}")

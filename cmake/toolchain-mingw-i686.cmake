@@ -26,4 +26,4 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
 # CTest and gtest runs go through Wine, with a prefix of the build's own.
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${CMAKE_BINARY_DIR}/wine-prefix)
+    /bin/sh ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${CMAKE_BINARY_DIR}/wine-prefix)
