@@ -56,8 +56,8 @@ std::string ArcNameProblem(const std::string& name, std::uint64_t size) {
   if (name.empty()) return "the member name is empty";
   if (name == "." || name == "..") return quoted + " is not a file name";
   if (name.size() > kArcNameSize)
-    return quoted + " is " + std::to_string(name.size()) + " bytes long; a member name holds at most " +
-           std::to_string(kArcNameSize);
+    return quoted + " is " + std::to_string(name.size()) +
+           " bytes long; a member name holds at most " + std::to_string(kArcNameSize);
   for (const char c : name) {
     if (c == '\0') return quoted + " holds a NUL byte";
     // Extraction puts members under their names in a directory: a name
@@ -91,12 +91,14 @@ std::string ArcNameProblem(const std::string& name, std::uint64_t size) {
 
 ArcPlan PlanArchive(const std::string& archive, const std::vector<ArcSource>& sources) {
   if (sources.size() < kArcMinMembers)
-    throw HostError(FileMessage(archive, "an archive needs at least " + std::to_string(kArcMinMembers) +
-                                             " members (one of a single member is never recognised); " +
-                                             std::to_string(sources.size()) + " given"));
+    throw HostError(
+        FileMessage(archive, "an archive needs at least " + std::to_string(kArcMinMembers) +
+                                 " members (one of a single member is never recognised); " +
+                                 std::to_string(sources.size()) + " given"));
   if (sources.size() > kArcMaxMembers)
-    throw HostError(FileMessage(archive, "an archive holds at most " + std::to_string(kArcMaxMembers) +
-                                             " members; " + std::to_string(sources.size()) + " given"));
+    throw HostError(FileMessage(archive, "an archive holds at most " +
+                                             std::to_string(kArcMaxMembers) + " members; " +
+                                             std::to_string(sources.size()) + " given"));
 
   std::map<std::string, const ArcSource*> taken;  // folded name -> first source
   std::uint64_t position = kArcCountSize + kArcEntrySize * std::uint64_t{sources.size()};
@@ -107,8 +109,9 @@ ArcPlan PlanArchive(const std::string& archive, const std::vector<ArcSource>& so
     const auto [first, inserted] = taken.emplace(FoldedName(source.name), &source);
     if (!inserted)
       throw HostError(FileMessage(
-          source.path, "member name \"" + source.name + "\" is taken already by " + first->second->path +
-                           " (names that differ only in case overwrite each other when extracted)"));
+          source.path,
+          "member name \"" + source.name + "\" is taken already by " + first->second->path +
+              " (names that differ only in case overwrite each other when extracted)"));
     if (source.size > kArcMaxSize - position)
       throw HostError(FileMessage(
           source.path, "the archive would grow to " + std::to_string(position + source.size) +
@@ -118,7 +121,7 @@ ArcPlan PlanArchive(const std::string& archive, const std::vector<ArcSource>& so
     position += source.size;
   }
   plan.total_size = position;
-  for (ArcEntry& entry : plan.entries) {
+  for (ArcPlanEntry& entry : plan.entries) {
     if (entry.size == 0) entry.position = static_cast<std::uint32_t>(plan.total_size);
   }
   return plan;
@@ -128,7 +131,7 @@ Bytes ArcDirectoryBytes(const ArcPlan& plan, bool scrambled) {
   Bytes bytes(kArcCountSize + kArcEntrySize * plan.entries.size(), 0);
   WriteLe32(bytes.data(), static_cast<std::uint32_t>(plan.entries.size()));
   unsigned char* at = bytes.data() + kArcCountSize;
-  for (const ArcEntry& entry : plan.entries) {
+  for (const ArcPlanEntry& entry : plan.entries) {
     auto raw = EntryBytes(entry.name, entry.size, entry.position);
     for (std::uint32_t i = 0; i < kArcEntrySize; ++i) {
       at[i] = scrambled ? static_cast<unsigned char>(raw[i] ^ kArcDirectoryMask[i]) : raw[i];
@@ -150,7 +153,8 @@ void WriteArchive(const ArcPlan& plan, const std::vector<ArcSource>& sources, bo
     }
     errno = 0;
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(source.path.c_str(), "rb"));
-    if (file == nullptr) throw HostError(FileMessage(source.path, "cannot open: " + SystemReason()));
+    if (file == nullptr)
+      throw HostError(FileMessage(source.path, "cannot open: " + SystemReason()));
     std::uint64_t copied = 0;
     for (;;) {
       const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());

@@ -46,14 +46,14 @@ struct ArcSource {
 };
 
 // One directory entry as it will be written.
-struct ArcEntry {
+struct ArcPlanEntry {
   std::string name;
   std::uint32_t size = 0;
   std::uint32_t position = 0;
 };
 
 struct ArcPlan {
-  std::vector<ArcEntry> entries;
+  std::vector<ArcPlanEntry> entries;
   std::uint64_t total_size = 0;  // of the whole archive
 };
 

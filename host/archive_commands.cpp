@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int kSizeColumn = 10;      // 4294967295 has ten digits
+constexpr int kSizeColumn = 10;  // 4294967295 has ten digits
 constexpr int kPositionColumn = 10;
 
 // A member name that, joined to the output directory, names a file inside it.
@@ -23,9 +23,10 @@ bool SafeMemberName(const std::string& name) {
 }
 
 void PrintTable(const std::vector<ArchiveMember>& members) {
-  const std::string rule = std::string(kSizeColumn, '-') + "  " + std::string(kPositionColumn, '-') +
-                           "  " + std::string(12, '-');
-  std::cout << std::setw(kSizeColumn) << "Size" << "  " << std::setw(kPositionColumn) << "Position"
+  const std::string rule = std::string(kSizeColumn, '-') + "  " +
+                           std::string(kPositionColumn, '-') + "  " + std::string(12, '-');
+  std::cout << std::setw(kSizeColumn) << "Size"
+            << "  " << std::setw(kPositionColumn) << "Position"
             << "  Name\n"
             << rule << '\n';
   std::uint64_t total = 0;
@@ -43,7 +44,8 @@ void PrintJson(const std::vector<ArchiveMember>& members) {
   std::cout << '[';
   for (std::size_t i = 0; i < members.size(); ++i) {
     std::cout << (i == 0 ? "\n" : ",\n") << "  {\"name\": " << JsonString(members[i].name)
-              << ", \"size\": " << members[i].size << ", \"position\": " << members[i].position << '}';
+              << ", \"size\": " << members[i].size << ", \"position\": " << members[i].position
+              << '}';
   }
   std::cout << (members.empty() ? "]\n" : "\n]\n");
 }
@@ -62,8 +64,8 @@ int RunList(const CommandContext& context, const std::string& archive, bool json
   return 0;
 }
 
-int RunExtract(const CommandContext& context, const std::string& archive, const std::string& directory,
-               const std::vector<std::string>& wanted) {
+int RunExtract(const CommandContext& context, const std::string& archive,
+               const std::string& directory, const std::vector<std::string>& wanted) {
   const PluginSet set = PluginsFor(context);
   const Plugin& plugin = RecogniseFile(set, archive, PluginKind::kArchive);
   const std::vector<ArchiveMember> members = plugin.List(archive);
@@ -96,12 +98,13 @@ int RunExtract(const CommandContext& context, const std::string& archive, const 
     const ArchiveMember& member = *chosen[i];
     try {
       if (!SafeMemberName(member.name))
-        throw HostError(FileMessage(archive, "member \"" + member.name +
-                                                 "\" is not extracted: its name would place it outside " +
-                                                 directory));
+        throw HostError(FileMessage(
+            archive, "member \"" + member.name +
+                         "\" is not extracted: its name would place it outside " + directory));
       if (std::uint64_t{member.position} + member.size > archive_size)
-        throw HostError(FileMessage(archive, "member " + member.name +
-                                                 " runs past the end of the archive, which is damaged"));
+        throw HostError(FileMessage(
+            archive,
+            "member " + member.name + " runs past the end of the archive, which is damaged"));
       if (!written.insert(member.name).second)
         Complain("note: " + FileMessage(archive, "holds more than one member named " + member.name +
                                                      "; the later one is kept"));
@@ -146,23 +149,25 @@ int RunPack(const CommandContext& context, const std::string& archive, bool scra
   const std::string advice = scramble ? " (try without --scramble)" : "";
   const Plugin* plugin = set.Recognise(written, ReadHead(written, kHeadSize), PluginKind::kArchive);
   if (plugin == nullptr)
-    throw HostError(FileMessage(archive, "the archive plug-in does not recognise the archive as written" +
-                                             advice + "; nothing was written"));
+    throw HostError(
+        FileMessage(archive, "the archive plug-in does not recognise the archive as written" +
+                                 advice + "; nothing was written"));
   const std::vector<ArchiveMember> listed = plugin->List(written);
   for (std::size_t i = 0; i < plan.entries.size(); ++i) {
-    const ArcEntry& entry = plan.entries[i];
+    const ArcPlanEntry& entry = plan.entries[i];
     if (i >= listed.size() || listed[i].name != entry.name || listed[i].size != entry.size ||
         listed[i].position != entry.position)
-      throw HostError(FileMessage(archive, "the archive plug-in lists member " + std::to_string(i + 1) +
-                                               " (" + entry.name + ") otherwise than it was written" +
-                                               advice + "; nothing was written"));
+      throw HostError(FileMessage(
+          archive, "the archive plug-in lists member " + std::to_string(i + 1) + " (" + entry.name +
+                       ") otherwise than it was written" + advice + "; nothing was written"));
   }
   if (listed.size() != plan.entries.size())
-    throw HostError(FileMessage(archive, "the archive plug-in lists " + Counted(listed.size(), "member") +
-                                             " instead of " + std::to_string(plan.entries.size()) +
-                                             "; nothing was written"));
+    throw HostError(FileMessage(
+        archive, "the archive plug-in lists " + Counted(listed.size(), "member") + " instead of " +
+                     std::to_string(plan.entries.size()) + "; nothing was written"));
   out.Commit();
   std::cout << "packed " << Counted(plan.entries.size(), "member") << " into " << archive << " ("
-            << Counted(plan.total_size, "byte") << (scramble ? ", scrambled directory" : "") << ")\n";
+            << Counted(plan.total_size, "byte") << (scramble ? ", scrambled directory" : "")
+            << ")\n";
   return 0;
 }

@@ -25,8 +25,8 @@ constexpr std::size_t kXDensityOffset = 38;
 constexpr std::size_t kYDensityOffset = 42;
 constexpr std::size_t kColoursUsedOffset = 46;
 constexpr std::size_t kInfoHeaderSize = 40;
-constexpr std::size_t kColourEntrySize = 4;  // blue, green, red, 0
-constexpr std::uint32_t kUncompressed = 0;   // BI_RGB
+constexpr std::size_t kColourEntrySize = 4;      // blue, green, red, 0
+constexpr std::uint32_t kUncompressed = 0;       // BI_RGB
 constexpr std::uint32_t kPixelsPerMetre = 2835;  // 72 dots an inch
 
 std::uint64_t RowStride(std::uint64_t width, unsigned bits) { return (width * bits + 31) / 32 * 4; }
@@ -52,12 +52,14 @@ std::optional<IndexedPicture> DecodeIndexedBmp(std::span<const unsigned char> by
     throw HostError("is a compressed BMP (method " + std::to_string(compression) +
                     "); only uncompressed BMP files are read");
   if (width <= 0 || height == 0 || height == INT32_MIN)
-    throw HostError("is damaged (size " + std::to_string(width) + "x" + std::to_string(height) + ")");
+    throw HostError("is damaged (size " + std::to_string(width) + "x" + std::to_string(height) +
+                    ")");
 
   const std::uint32_t table_capacity = 1u << bits;
   std::uint32_t colours = ReadLe32(bytes.data() + kColoursUsedOffset);
   if (colours == 0) colours = table_capacity;
-  if (colours > table_capacity) throw HostError("is damaged (" + std::to_string(colours) + " colours)");
+  if (colours > table_capacity)
+    throw HostError("is damaged (" + std::to_string(colours) + " colours)");
   const std::size_t table_at = kFileHeaderSize + info_size;
   if (std::uint64_t{colours} * kColourEntrySize > bytes.size() - table_at)
     throw HostError("is truncated (its colour table)");
@@ -85,8 +87,8 @@ std::optional<IndexedPicture> DecodeIndexedBmp(std::span<const unsigned char> by
       const std::uint64_t bit = std::uint64_t{x} * bits;
       const unsigned index = (from[bit / 8] >> (8 - bits - bit % 8)) & mask;
       if (index >= colours)
-        throw HostError("has a pixel of colour index " + std::to_string(index) + " but a colour table of " +
-                        std::to_string(colours) + " entries");
+        throw HostError("has a pixel of colour index " + std::to_string(index) +
+                        " but a colour table of " + std::to_string(colours) + " entries");
       picture.pixels[std::size_t{y} * picture.width + x] = static_cast<std::uint8_t>(index);
     }
   }
@@ -95,10 +97,11 @@ std::optional<IndexedPicture> DecodeIndexedBmp(std::span<const unsigned char> by
 
 Bytes EncodeIndexedBmp(const IndexedPicture& picture) {
   const std::uint64_t stride = RowStride(picture.width, 8);
-  const std::uint64_t pixels_at = kFileHeaderSize + kInfoHeaderSize + kColourEntrySize * picture.palette.size();
+  const std::uint64_t pixels_at =
+      kFileHeaderSize + kInfoHeaderSize + kColourEntrySize * picture.palette.size();
   const std::uint64_t file_size = pixels_at + stride * picture.height;
-  if (picture.width == 0 || picture.height == 0 || picture.width > INT32_MAX || picture.height > INT32_MAX ||
-      file_size > 0xFFFFFFFFu)
+  if (picture.width == 0 || picture.height == 0 || picture.width > INT32_MAX ||
+      picture.height > INT32_MAX || file_size > 0xFFFFFFFFu)
     throw HostError("a BMP cannot hold a picture of " + std::to_string(picture.width) + "x" +
                     std::to_string(picture.height));
 
@@ -126,8 +129,10 @@ Bytes EncodeIndexedBmp(const IndexedPicture& picture) {
     table += kColourEntrySize;
   }
   for (std::uint32_t y = 0; y < picture.height; ++y) {
-    unsigned char* row = at + static_cast<std::size_t>(pixels_at + (picture.height - 1 - y) * stride);
-    const auto from = picture.pixels.begin() + static_cast<std::ptrdiff_t>(std::size_t{y} * picture.width);
+    unsigned char* row =
+        at + static_cast<std::size_t>(pixels_at + (picture.height - 1 - y) * stride);
+    const auto from =
+        picture.pixels.begin() + static_cast<std::ptrdiff_t>(std::size_t{y} * picture.width);
     std::copy(from, from + picture.width, row);
   }
   return out;

@@ -14,11 +14,12 @@ struct CommandContext {
 int RunPlugins(const CommandContext& context);
 int RunIdentify(const CommandContext& context, const std::vector<std::string>& files);
 int RunList(const CommandContext& context, const std::string& archive, bool json);
-int RunExtract(const CommandContext& context, const std::string& archive, const std::string& directory,
-               const std::vector<std::string>& members);
+int RunExtract(const CommandContext& context, const std::string& archive,
+               const std::string& directory, const std::vector<std::string>& members);
 int RunPack(const CommandContext& context, const std::string& archive, bool scramble,
             const std::vector<std::string>& files);
-int RunConvert(const CommandContext& context, const std::string& picture, const std::string& output);
+int RunConvert(const CommandContext& context, const std::string& picture,
+               const std::string& output);
 int RunEncode(const CommandContext& context, const std::string& image, const std::string& output);
 
 // Prints "vyn: message" on standard error.

@@ -75,7 +75,8 @@ Bytes ReadHead(const std::string& path, std::size_t size) {
   Bytes head(size, 0);
   errno = 0;
   std::fread(head.data(), 1, head.size(), file.get());
-  if (std::ferror(file.get()) != 0) throw HostError(FileMessage(path, "cannot read: " + SystemReason()));
+  if (std::ferror(file.get()) != 0)
+    throw HostError(FileMessage(path, "cannot read: " + SystemReason()));
   return head;
 }
 
@@ -85,8 +86,9 @@ void MakeDirectories(const std::string& path) {
   if (fs::is_directory(directory, error)) return;
   fs::create_directories(directory, error);
   if (error || !fs::is_directory(directory, error))
-    throw HostError(FileMessage(path, "cannot create the directory: " +
-                                          (error ? error.message() : std::string("not a directory"))));
+    throw HostError(
+        FileMessage(path, "cannot create the directory: " +
+                              (error ? error.message() : std::string("not a directory"))));
 }
 
 std::string JoinPath(const std::string& directory, const std::string& name) {

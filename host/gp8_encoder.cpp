@@ -98,7 +98,8 @@ class StreamWriter {
       flag_at_ = stream_.size();
       stream_.push_back(0);
     }
-    if (literal) stream_[flag_at_] |= static_cast<unsigned char>(1u << (items_ % kLzssItemsPerFlag));
+    if (literal)
+      stream_[flag_at_] |= static_cast<unsigned char>(1u << (items_ % kLzssItemsPerFlag));
     ++items_;
   }
 

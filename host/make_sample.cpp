@@ -23,12 +23,14 @@ IndexedPicture SunsetPicture() {
   picture.height = kHeight;
   for (int i = 0; i < 192; ++i) {
     const double t = i / 191.0;
-    picture.palette.push_back({static_cast<std::uint8_t>(20 + 235 * t), static_cast<std::uint8_t>(30 + 130 * t * t),
+    picture.palette.push_back({static_cast<std::uint8_t>(20 + 235 * t),
+                               static_cast<std::uint8_t>(30 + 130 * t * t),
                                static_cast<std::uint8_t>(110 - 90 * t)});
   }
   for (int i = 0; i < 64; ++i) {
     const double t = i / 63.0;
-    picture.palette.push_back({static_cast<std::uint8_t>(10 + 120 * t), static_cast<std::uint8_t>(40 + 90 * t),
+    picture.palette.push_back({static_cast<std::uint8_t>(10 + 120 * t),
+                               static_cast<std::uint8_t>(40 + 90 * t),
                                static_cast<std::uint8_t>(90 + 100 * t)});
   }
   constexpr std::uint32_t kHorizon = 130;
@@ -47,9 +49,12 @@ IndexedPicture SunsetPicture() {
       } else {
         const double depth = static_cast<double>(y - kHorizon) / (kHeight - kHorizon);
         const double ripple = std::sin(x * 0.15 + depth * 40.0) * 0.5 + 0.5;
-        const bool reflection = std::abs(x - kSunX) < kSunRadius * (1.0 - depth * 0.5) && ripple > 0.4;
-        index = reflection ? static_cast<std::uint8_t>(150 + 40 * ripple)
-                           : static_cast<std::uint8_t>(192 + std::min(63.0, (1.0 - depth) * 40 + ripple * 23));
+        const bool reflection =
+            std::abs(x - kSunX) < kSunRadius * (1.0 - depth * 0.5) && ripple > 0.4;
+        index =
+            reflection
+                ? static_cast<std::uint8_t>(150 + 40 * ripple)
+                : static_cast<std::uint8_t>(192 + std::min(63.0, (1.0 - depth) * 40 + ripple * 23));
       }
       picture.pixels[std::size_t{y} * kWidth + x] = index;
     }

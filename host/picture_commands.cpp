@@ -30,13 +30,15 @@ std::vector<Rgb> FullPalette(const std::vector<Rgb>& palette) {
 std::string DefaultOutput(const std::string& picture) {
   const std::size_t name_at = picture.size() - BaseName(picture).size();
   const std::size_t dot = picture.rfind('.');
-  const std::string stem = dot != std::string::npos && dot > name_at ? picture.substr(0, dot) : picture;
+  const std::string stem =
+      dot != std::string::npos && dot > name_at ? picture.substr(0, dot) : picture;
   return stem + ".png";
 }
 
 }  // namespace
 
-int RunConvert(const CommandContext& context, const std::string& picture, const std::string& output_option) {
+int RunConvert(const CommandContext& context, const std::string& picture,
+               const std::string& output_option) {
   const std::string output = output_option.empty() ? DefaultOutput(picture) : output_option;
   const PictureFileType type = PictureFileTypeOf(output);
   if (type == PictureFileType::kUnknown)
@@ -45,13 +47,15 @@ int RunConvert(const CommandContext& context, const std::string& picture, const 
   const PluginSet set = PluginsFor(context);
   const Plugin& plugin = RecogniseFile(set, picture, PluginKind::kImage);
   if (SameFile(picture, output))
-    throw HostError(FileMessage(output, "is the picture being converted; choose another output name"));
+    throw HostError(
+        FileMessage(output, "is the picture being converted; choose another output name"));
   const DeliveredPicture delivered = plugin.Picture(picture);
-  const IndexedPicture indexed = AboutFile(picture, [&] { return PictureFromDib(delivered.header, delivered.pixels); });
+  const IndexedPicture indexed =
+      AboutFile(picture, [&] { return PictureFromDib(delivered.header, delivered.pixels); });
   const Bytes file = AboutFile(output, [&] { return EncodePicture(indexed, type); });
   WriteFileAtomically(output, file);
-  std::cout << "converted " << picture << " (" << indexed.width << "x" << indexed.height << ") into "
-            << output << '\n';
+  std::cout << "converted " << picture << " (" << indexed.width << "x" << indexed.height
+            << ") into " << output << '\n';
   return 0;
 }
 
@@ -62,7 +66,8 @@ int RunEncode(const CommandContext& context, const std::string& image, const std
 
   const Bytes source = ReadWholeFile(image);
   bool transparency_dropped = false;
-  const IndexedPicture picture = AboutFile(image, [&] { return DecodePicture(source, transparency_dropped); });
+  const IndexedPicture picture =
+      AboutFile(image, [&] { return DecodePicture(source, transparency_dropped); });
   if (transparency_dropped)
     Complain("note: " + FileMessage(image, "has transparent pixels; GP8 keeps their colours only"));
   const Bytes gp8 = AboutFile(image, [&] { return EncodeGp8(picture); });
@@ -76,20 +81,24 @@ int RunEncode(const CommandContext& context, const std::string& image, const std
   const std::string& written = out.partial();
   const Plugin* plugin = set.Recognise(written, ReadHead(written, kHeadSize), PluginKind::kImage);
   if (plugin == nullptr)
-    throw HostError(FileMessage(output, "the image plug-in does not recognise the picture as written; "
-                                        "nothing was written"));
+    throw HostError(FileMessage(output,
+                                "the image plug-in does not recognise the picture as written; "
+                                "nothing was written"));
   const DeliveredPicture delivered = plugin->Picture(written);
-  const IndexedPicture decoded = AboutFile(output, [&] { return PictureFromDib(delivered.header, delivered.pixels); });
-  if (decoded.width != picture.width || decoded.height != picture.height || decoded.pixels != picture.pixels ||
+  const IndexedPicture decoded =
+      AboutFile(output, [&] { return PictureFromDib(delivered.header, delivered.pixels); });
+  if (decoded.width != picture.width || decoded.height != picture.height ||
+      decoded.pixels != picture.pixels ||
       FullPalette(decoded.palette) != FullPalette(picture.palette))
-    throw HostError(FileMessage(output, "the image plug-in decodes the picture as written otherwise than "
-                                        "it was encoded; nothing was written"));
+    throw HostError(FileMessage(output,
+                                "the image plug-in decodes the picture as written otherwise than "
+                                "it was encoded; nothing was written"));
   out.Commit();
 
   const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
   std::cout << "encoded " << image << " (" << picture.width << "x" << picture.height << ", "
             << picture.palette.size() << "-entry palette) into " << output << " ("
-            << Counted(gp8.size(), "byte") << ", pixels in " << (gp8.size() - kGp8StreamOffset) << " for "
-            << pixels << ")\n";
+            << Counted(gp8.size(), "byte") << ", pixels in " << (gp8.size() - kGp8StreamOffset)
+            << " for " << pixels << ")\n";
   return 0;
 }

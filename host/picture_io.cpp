@@ -71,12 +71,13 @@ IndexedPicture PictureFromDib(std::span<const unsigned char> header,
   if (bits != kDibBitsPerPixel || compression != 0)
     throw HostError("the bitmap is not an uncompressed one of 8 bits a pixel");
   if (width <= 0 || height == 0 || height == INT32_MIN)
-    throw HostError("the picture has no pixels (" + std::to_string(width) + "x" + std::to_string(height) + ")");
+    throw HostError("the picture has no pixels (" + std::to_string(width) + "x" +
+                    std::to_string(height) + ")");
 
   std::uint32_t colours = ReadLe32(header.data() + kDibColoursUsedOffset);
   if (colours == 0) colours = kMaxPaletteSize;
-  if (colours > kMaxPaletteSize || info_size < kDibInfoSize ||
-      info_size > header.size() || colours * kDibColourEntrySize > header.size() - info_size)
+  if (colours > kMaxPaletteSize || info_size < kDibInfoSize || info_size > header.size() ||
+      colours * kDibColourEntrySize > header.size() - info_size)
     throw HostError("the bitmap header holds no complete colour table");
 
   IndexedPicture picture;
@@ -89,8 +90,9 @@ IndexedPicture PictureFromDib(std::span<const unsigned char> header,
   picture.height = static_cast<std::uint32_t>(top_down ? -std::int64_t{height} : height);
   const std::uint64_t stride = (std::uint64_t{picture.width} + 3) & ~std::uint64_t{3};
   if (stride * picture.height > pixels.size())
-    throw HostError("the pixel block holds " + std::to_string(pixels.size()) + " bytes, fewer than " +
-                    std::to_string(stride * picture.height) + " for its rows");
+    throw HostError("the pixel block holds " + std::to_string(pixels.size()) +
+                    " bytes, fewer than " + std::to_string(stride * picture.height) +
+                    " for its rows");
   picture.pixels.resize(std::size_t{picture.width} * picture.height);
   for (std::uint32_t row = 0; row < picture.height; ++row) {
     const std::uint32_t y = top_down ? row : picture.height - 1 - row;
@@ -114,9 +116,12 @@ PictureFileType PictureFileTypeOf(const std::string& path) {
 
 Bytes EncodePicture(const IndexedPicture& picture, PictureFileType type) {
   switch (type) {
-    case PictureFileType::kPng: return EncodeIndexedPng(picture);
-    case PictureFileType::kBmp: return EncodeIndexedBmp(picture);
-    case PictureFileType::kUnknown: break;
+    case PictureFileType::kPng:
+      return EncodeIndexedPng(picture);
+    case PictureFileType::kBmp:
+      return EncodeIndexedBmp(picture);
+    case PictureFileType::kUnknown:
+      break;
   }
   throw HostError("no picture file type to write");
 }

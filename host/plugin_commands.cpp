@@ -7,10 +7,11 @@
 
 int RunPlugins(const CommandContext& context) {
   const PluginSet set = PluginsFor(context);
-  for (const SkippedModule& skipped : set.skipped) Complain("note: " + FileMessage(skipped.path, skipped.why));
+  for (const SkippedModule& skipped : set.skipped)
+    Complain("note: " + FileMessage(skipped.path, skipped.why));
   if (set.plugins.empty()) throw HostError(FileMessage(set.directory, "holds no plug-ins"));
-  static const char* const kLabels[] = {"kind:        ", "description: ", "pattern:     ",
-                                        "format:      "};
+  static const char* const kLabels[] = {
+      "kind:        ", "description: ", "pattern:     ", "format:      "};
   for (const auto& plugin : set.plugins) {
     std::cout << plugin->path() << '\n';
     for (std::size_t i = 0; i < plugin->information().size(); ++i)
@@ -46,7 +47,8 @@ int RunIdentify(const CommandContext& context, const std::vector<std::string>& f
       }
       // Straight after the recognition: the archive plug-in lists the
       // directory as that recognition decided.
-      std::cout << path << ": " << plugin->format_name() << ", " << Description(*plugin, path) << '\n';
+      std::cout << path << ": " << plugin->format_name() << ", " << Description(*plugin, path)
+                << '\n';
     } catch (const HostError& error) {
       Complain(error.what());
       status = 1;

@@ -115,7 +115,8 @@ std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string& why) 
       why = "gives no information string " + std::to_string(i);
       return nullptr;
     }
-    plugin->information_[static_cast<std::size_t>(i)] = FieldText(text, static_cast<std::size_t>(length));
+    plugin->information_[static_cast<std::size_t>(i)] =
+        FieldText(text, static_cast<std::size_t>(length));
   }
   const std::string& tag = plugin->information_[kKindIndex];
   plugin->is_supported_ = plugin->Find<IsSupportedFn>("IsSupported");
@@ -170,10 +171,11 @@ std::vector<ArchiveMember> Plugin::List(const std::string& archive) const {
     FileInfoRecord record;
     std::memcpy(&record, listing.data() + i * sizeof record, sizeof record);
     if (record.method[0] == '\0') return members;
-    members.push_back({FieldText(record.name, sizeof record.name), record.extracted_size,
-                       record.position});
+    members.push_back(
+        {FieldText(record.name, sizeof record.name), record.extracted_size, record.position});
   }
-  throw HostError(FileMessage(archive, "the archive plug-in gave a listing without its end record"));
+  throw HostError(
+      FileMessage(archive, "the archive plug-in gave a listing without its end record"));
 }
 
 Bytes Plugin::Extract(const std::string& archive, const ArchiveMember& member) const {
@@ -187,17 +189,17 @@ Bytes Plugin::Extract(const std::string& archive, const ArchiveMember& member) c
   // GetFile finds a member by its position; another member listed earlier at
   // the same position would come out instead.
   if (block.size() != member.size)
-    throw HostError(FileMessage(archive, "the archive plug-in delivered " +
-                                             std::to_string(block.size()) + " bytes for " +
-                                             member.name + ", which has " +
-                                             std::to_string(member.size)));
+    throw HostError(FileMessage(
+        archive, "the archive plug-in delivered " + std::to_string(block.size()) + " bytes for " +
+                     member.name + ", which has " + std::to_string(member.size)));
   return Bytes(block.data(), block.data() + block.size());
 }
 
 PictureInfoRecord Plugin::PictureInfo(const std::string& picture) const {
   PictureInfoRecord record{};
   if (get_picture_info_(picture.c_str(), 0, 0, &record) != kPluginOk)
-    throw HostError(FileMessage(picture, "the image plug-in could not read its picture information"));
+    throw HostError(
+        FileMessage(picture, "the image plug-in could not read its picture information"));
   return record;
 }
 
@@ -235,7 +237,7 @@ bool PluginSet::Has(PluginKind kind) const {
                      [kind](const auto& plugin) { return plugin->kind() == kind; });
 }
 
-std::string ProgramDirectory() {
+std::string ExecutableDirectory() {
 #if defined(_WIN32)
   char path[MAX_PATH] = {};
   const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -254,7 +256,7 @@ std::string PluginDirectory(const std::string& option) {
   if (!option.empty()) return option;
   const char* variable = std::getenv("VYN_PLUGINS");
   if (variable != nullptr && variable[0] != '\0') return variable;
-  return ProgramDirectory();
+  return ExecutableDirectory();
 }
 
 PluginSet LoadPlugins(const std::string& directory) {
@@ -269,7 +271,9 @@ PluginSet LoadPlugins(const std::string& directory) {
     const std::string name = it->path().filename().string();
     if (HasModuleSuffix(name)) names.push_back(name);
   }
-  if (error) throw HostError(FileMessage(directory, "cannot read the plug-in directory: " + error.message()));
+  if (error)
+    throw HostError(
+        FileMessage(directory, "cannot read the plug-in directory: " + error.message()));
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     const std::string path = JoinPath(directory, name);

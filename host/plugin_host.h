@@ -133,4 +133,4 @@ std::string PluginDirectory(const std::string& option);
 PluginSet LoadPlugins(const std::string& directory);
 
 // Directory that holds the running program.
-std::string ProgramDirectory();
+std::string ExecutableDirectory();

@@ -22,16 +22,23 @@ constexpr std::uint32_t kMaxDimension = 0x7FFFFFFF;
 struct Pass {
   std::uint32_t x0, y0, dx, dy;
 };
-constexpr std::array<Pass, 7> kAdam7 = {{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                         {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}};
+constexpr std::array<Pass, 7> kAdam7 = {{{0, 0, 8, 8},
+                                         {4, 0, 8, 8},
+                                         {0, 4, 4, 8},
+                                         {2, 0, 4, 4},
+                                         {0, 2, 2, 4},
+                                         {1, 0, 2, 2},
+                                         {0, 1, 1, 2}}};
 constexpr Pass kWholePicture = {0, 0, 1, 1};
 
 std::uint32_t ReadBe32(const unsigned char* at) {
-  return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) | at[3];
+  return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) |
+         at[3];
 }
 
 void AppendBe32(Bytes& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(value >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<unsigned char>(value >> shift));
 }
 
 std::uint32_t Crc32(const unsigned char* bytes, std::size_t size) {
@@ -105,12 +112,22 @@ std::size_t ExpandPass(const Header& header, const Pass& pass, Bytes& raw, std::
       const int b = above != nullptr ? above[i] : 0;
       const int c = (i > 0 && above != nullptr) ? above[i - 1] : 0;
       switch (filter) {
-        case 0: break;
-        case 1: row[i] = static_cast<unsigned char>(row[i] + a); break;
-        case 2: row[i] = static_cast<unsigned char>(row[i] + b); break;
-        case 3: row[i] = static_cast<unsigned char>(row[i] + ((a + b) >> 1)); break;
-        case 4: row[i] = static_cast<unsigned char>(row[i] + Paeth(a, b, c)); break;
-        default: throw HostError("is damaged (row filter " + std::to_string(filter) + ")");
+        case 0:
+          break;
+        case 1:
+          row[i] = static_cast<unsigned char>(row[i] + a);
+          break;
+        case 2:
+          row[i] = static_cast<unsigned char>(row[i] + b);
+          break;
+        case 3:
+          row[i] = static_cast<unsigned char>(row[i] + ((a + b) >> 1));
+          break;
+        case 4:
+          row[i] = static_cast<unsigned char>(row[i] + Paeth(a, b, c));
+          break;
+        default:
+          throw HostError("is damaged (row filter " + std::to_string(filter) + ")");
       }
     }
     for (std::uint64_t x = 0; x < width; ++x) {
@@ -118,11 +135,12 @@ std::size_t ExpandPass(const Header& header, const Pass& pass, Bytes& raw, std::
       const unsigned shift = 8 - header.bit_depth - static_cast<unsigned>(bit % 8);
       const unsigned index = (row[bit / 8] >> shift) & mask;
       if (index >= palette_size)
-        throw HostError("has a pixel of palette index " + std::to_string(index) + " but a palette of " +
-                        std::to_string(palette_size) + " entries");
+        throw HostError("has a pixel of palette index " + std::to_string(index) +
+                        " but a palette of " + std::to_string(palette_size) + " entries");
       const std::uint64_t px = pass.x0 + x * pass.dx;
       const std::uint64_t py = pass.y0 + y * pass.dy;
-      picture.pixels[static_cast<std::size_t>(py * header.width + px)] = static_cast<std::uint8_t>(index);
+      picture.pixels[static_cast<std::size_t>(py * header.width + px)] =
+          static_cast<std::uint8_t>(index);
     }
     above = row;
     at += 1 + row_bytes;
@@ -133,10 +151,12 @@ std::size_t ExpandPass(const Header& header, const Pass& pass, Bytes& raw, std::
 }  // namespace
 
 bool IsPng(std::span<const unsigned char> bytes) {
-  return bytes.size() >= kSignature.size() && std::equal(kSignature.begin(), kSignature.end(), bytes.begin());
+  return bytes.size() >= kSignature.size() &&
+         std::equal(kSignature.begin(), kSignature.end(), bytes.begin());
 }
 
-std::optional<IndexedPicture> DecodeIndexedPng(std::span<const unsigned char> bytes, bool& transparent) {
+std::optional<IndexedPicture> DecodeIndexedPng(std::span<const unsigned char> bytes,
+                                               bool& transparent) {
   transparent = false;
   if (!IsPng(bytes)) throw HostError("is not a PNG file");
   Header header;
@@ -166,13 +186,16 @@ std::optional<IndexedPicture> DecodeIndexedPng(std::span<const unsigned char> by
           header.height > kMaxDimension || data[10] != 0 || data[11] != 0 || data[12] > 1)
         throw HostError("is damaged (IHDR)");
       if (header.colour_type != kPaletteColourType) return std::nullopt;
-      if (header.bit_depth != 1 && header.bit_depth != 2 && header.bit_depth != 4 && header.bit_depth != 8)
+      if (header.bit_depth != 1 && header.bit_depth != 2 && header.bit_depth != 4 &&
+          header.bit_depth != 8)
         throw HostError("is damaged (bit depth " + std::to_string(header.bit_depth) + ")");
       have_header = true;
     } else if (name == "PLTE") {
-      if (length % 3 != 0 || length == 0 || length / 3 > kMaxPaletteSize || !picture.palette.empty())
+      if (length % 3 != 0 || length == 0 || length / 3 > kMaxPaletteSize ||
+          !picture.palette.empty())
         throw HostError("is damaged (PLTE)");
-      for (std::uint32_t i = 0; i < length; i += 3) picture.palette.push_back({data[i], data[i + 1], data[i + 2]});
+      for (std::uint32_t i = 0; i < length; i += 3)
+        picture.palette.push_back({data[i], data[i + 1], data[i + 2]});
     } else if (name == "tRNS") {
       for (std::uint32_t i = 0; i < length; ++i) transparent = transparent || data[i] != 0xFF;
     } else if (name == "IDAT") {
@@ -196,7 +219,8 @@ std::optional<IndexedPicture> DecodeIndexedPng(std::span<const unsigned char> by
     raw_size = std::uint64_t{header.height} * (1 + RowBytes(header, header.width));
   }
   const std::uint64_t pixel_count = std::uint64_t{header.width} * header.height;
-  if (raw_size > SIZE_MAX / 2 || pixel_count > SIZE_MAX / 2) throw HostError("is too large to read");
+  if (raw_size > SIZE_MAX / 2 || pixel_count > SIZE_MAX / 2)
+    throw HostError("is too large to read");
   std::optional<Bytes> raw = ZlibDecompress(compressed, static_cast<std::size_t>(raw_size));
   if (!raw) throw HostError("is damaged (its compressed pixel data)");
   if (raw->size() < raw_size) throw HostError("is truncated (pixel data)");
@@ -228,14 +252,16 @@ Bytes EncodeIndexedPng(const IndexedPicture& picture) {
   AppendChunk(out, "IHDR", header);
 
   Bytes palette;
-  for (const Rgb& colour : picture.palette) palette.insert(palette.end(), {colour.red, colour.green, colour.blue});
+  for (const Rgb& colour : picture.palette)
+    palette.insert(palette.end(), {colour.red, colour.green, colour.blue});
   AppendChunk(out, "PLTE", palette);
 
   Bytes rows;
   rows.reserve((std::size_t{picture.width} + 1) * picture.height);
   for (std::uint32_t y = 0; y < picture.height; ++y) {
     rows.push_back(kFilterNone);
-    const auto row = picture.pixels.begin() + static_cast<std::ptrdiff_t>(std::size_t{y} * picture.width);
+    const auto row =
+        picture.pixels.begin() + static_cast<std::ptrdiff_t>(std::size_t{y} * picture.width);
     rows.insert(rows.end(), row, row + picture.width);
   }
   AppendChunk(out, "IDAT", ZlibCompress(rows));

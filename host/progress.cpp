@@ -38,15 +38,16 @@ void ProgressBar::Update(std::uint64_t done_bytes, std::uint64_t done_items) {
   last_drawn_ = now;
   drawn_ = true;
   // Bytes measure the work best; a job of empty items goes by their count.
-  const double share = total_bytes_ != 0   ? static_cast<double>(done_bytes) / static_cast<double>(total_bytes_)
-                       : total_items_ != 0 ? static_cast<double>(done_items) / static_cast<double>(total_items_)
-                                           : 1.0;
+  const double share =
+      total_bytes_ != 0   ? static_cast<double>(done_bytes) / static_cast<double>(total_bytes_)
+      : total_items_ != 0 ? static_cast<double>(done_items) / static_cast<double>(total_items_)
+                          : 1.0;
   const int filled = static_cast<int>(share * kBarWidth);
   std::string bar(static_cast<std::size_t>(kBarWidth), '.');
   bar.replace(0, static_cast<std::size_t>(filled), static_cast<std::size_t>(filled), '#');
   std::fprintf(stderr, "\r[%s] %3d%%  %llu/%llu %s", bar.c_str(), static_cast<int>(share * 100),
-               static_cast<unsigned long long>(done_items), static_cast<unsigned long long>(total_items_),
-               noun_.c_str());
+               static_cast<unsigned long long>(done_items),
+               static_cast<unsigned long long>(total_items_), noun_.c_str());
   std::fflush(stderr);
 }
 

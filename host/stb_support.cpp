@@ -38,7 +38,8 @@ struct StbFree {
 constexpr int kCompressionQuality = 8;
 
 int CheckedLength(std::size_t size) {
-  if (size > static_cast<std::size_t>(INT_MAX)) throw HostError("more than 2 GiB to (de)compress at once");
+  if (size > static_cast<std::size_t>(INT_MAX))
+    throw HostError("more than 2 GiB to (de)compress at once");
   return static_cast<int>(size);
 }
 
@@ -46,18 +47,22 @@ int CheckedLength(std::size_t size) {
 
 Bytes ZlibCompress(std::span<const unsigned char> bytes) {
   int length = 0;
-  const std::unique_ptr<unsigned char, StbFree> stream(stbi_zlib_compress(
-      const_cast<unsigned char*>(bytes.data()), CheckedLength(bytes.size()), &length, kCompressionQuality));
+  const std::unique_ptr<unsigned char, StbFree> stream(
+      stbi_zlib_compress(const_cast<unsigned char*>(bytes.data()), CheckedLength(bytes.size()),
+                         &length, kCompressionQuality));
   if (stream == nullptr) throw std::bad_alloc();
   return Bytes(stream.get(), stream.get() + length);
 }
 
-std::optional<Bytes> ZlibDecompress(std::span<const unsigned char> stream, std::size_t expected_size) {
+std::optional<Bytes> ZlibDecompress(std::span<const unsigned char> stream,
+                                    std::size_t expected_size) {
   int length = 0;
-  const int hint = expected_size > static_cast<std::size_t>(INT_MAX / 2) ? INT_MAX / 2
-                                                                       : static_cast<int>(expected_size) + 1;
-  const std::unique_ptr<char, StbFree> bytes(stbi_zlib_decode_malloc_guesssize_headerflag(
-      reinterpret_cast<const char*>(stream.data()), CheckedLength(stream.size()), hint, &length, 1));
+  const int hint = expected_size > static_cast<std::size_t>(INT_MAX / 2)
+                       ? INT_MAX / 2
+                       : static_cast<int>(expected_size) + 1;
+  const std::unique_ptr<char, StbFree> bytes(
+      stbi_zlib_decode_malloc_guesssize_headerflag(reinterpret_cast<const char*>(stream.data()),
+                                                   CheckedLength(stream.size()), hint, &length, 1));
   if (bytes == nullptr) return std::nullopt;
   const auto* begin = reinterpret_cast<const unsigned char*>(bytes.get());
   return Bytes(begin, begin + length);

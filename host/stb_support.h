@@ -16,7 +16,8 @@ Bytes ZlibCompress(std::span<const unsigned char> bytes);
 
 // The bytes of a zlib stream, or nothing when it is damaged. expected_size
 // is a hint for the first allocation.
-std::optional<Bytes> ZlibDecompress(std::span<const unsigned char> stream, std::size_t expected_size);
+std::optional<Bytes> ZlibDecompress(std::span<const unsigned char> stream,
+                                    std::size_t expected_size);
 
 // A picture as red, green, blue and alpha bytes, top row first.
 struct RgbaPixels {

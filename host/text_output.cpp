@@ -7,13 +7,27 @@ std::string JsonString(const std::string& text) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     switch (byte) {
-      case '"': json += "\\\""; break;
-      case '\\': json += "\\\\"; break;
-      case '\b': json += "\\b"; break;
-      case '\f': json += "\\f"; break;
-      case '\n': json += "\\n"; break;
-      case '\r': json += "\\r"; break;
-      case '\t': json += "\\t"; break;
+      case '"':
+        json += "\\\"";
+        break;
+      case '\\':
+        json += "\\\\";
+        break;
+      case '\b':
+        json += "\\b";
+        break;
+      case '\f':
+        json += "\\f";
+        break;
+      case '\n':
+        json += "\\n";
+        break;
+      case '\r':
+        json += "\\r";
+        break;
+      case '\t':
+        json += "\\t";
+        break;
       default:
         if (byte < 0x20 || byte >= 0x7F) {
           char escaped[8];

@@ -1,0 +1,354 @@
+// vyn as its users run it: exit statuses, what goes to standard output, the
+// messages for bad input, and no output file left behind on failure.
+#include <gtest/gtest.h>
+#include <stb_image_write.h>
+
+#include <cstdlib>
+
+#include "arc_writer.h"
+#include "host/picture_io.h"
+#include "host_test_support.h"
+
+namespace {
+
+using host_test::MakePicture;
+using host_test::PictureKind;
+using host_test::VynRun;
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> EntriesOf(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(directory))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void SetEnvironment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+  _putenv_s(name, value.c_str());
+#else
+  if (value.empty()) {
+    unsetenv(name);
+  } else {
+    setenv(name, value.c_str(), 1);
+  }
+#endif
+}
+
+class VynCommandLine : public ::testing::Test {
+ protected:
+  void TearDown() override { SetEnvironment("VYN_PLUGINS", ""); }
+
+  VynRun Vyn(const std::vector<std::string>& args) { return host_test::RunVyn(args, capture_); }
+
+  std::string Write(const std::string& name, const Bytes& bytes) {
+    const std::string path = dir_.File(name);
+    WriteBytes(path, bytes);
+    return path;
+  }
+
+  // Entries of the working directory, to see that nothing was left behind.
+  std::vector<std::string> Entries() const { return dir_.Entries(); }
+
+  ScratchDirectory dir_;
+  ScratchDirectory capture_;
+};
+
+TEST_F(VynCommandLine, HelpExplainsEveryCommand) {
+  const VynRun help = Vyn({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* command :
+       {"plugins", "identify", "list", "extract", "convert", "pack", "encode"}) {
+    EXPECT_TRUE(Contains(help.out, command)) << command;
+    const VynRun own = Vyn({command, "--help"});
+    EXPECT_EQ(own.status, 0) << command;
+    EXPECT_TRUE(Contains(own.out, std::string("vyn ") + command)) << own.out;
+  }
+  EXPECT_TRUE(Contains(Vyn({"list", "--help"}).out, "--json"));
+  EXPECT_TRUE(Contains(Vyn({"pack", "--help"}).out, "--scramble"));
+  EXPECT_TRUE(Contains(help.out, "VYN_PLUGINS"));
+}
+
+TEST_F(VynCommandLine, BadUsageExitsWithTwo) {
+  const std::string text = Write("a.txt", TextBytes("text"));
+  const std::vector<std::vector<std::string>> usages = {
+      {},
+      {"frobnicate"},
+      {"list"},
+      {"list", text, "more"},
+      {"list", "--bogus", text},
+      {"identify"},
+      {"pack", text, text},
+      {"pack", "-o", dir_.File("out.arc")},
+      {"encode", text},
+      {"convert", text, "-o", dir_.File("out.gif")},
+  };
+  for (const auto& args : usages) {
+    std::string shown;
+    for (const auto& a : args) shown += a + " ";
+    const VynRun run = Vyn(args);
+    EXPECT_EQ(run.status, 2) << shown << run.err;
+    EXPECT_FALSE(run.err.empty()) << shown;
+  }
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"a.txt"}));
+}
+
+TEST_F(VynCommandLine, PluginsAreFoundBesideVynInTheOptionOrTheEnvironment) {
+  const VynRun found = Vyn({"plugins"});
+  EXPECT_EQ(found.status, 0);
+  EXPECT_TRUE(Contains(found.out, "00AM")) << found.out;
+  EXPECT_TRUE(Contains(found.out, "Vyn Archived File(ARC)"));
+  EXPECT_TRUE(Contains(found.out, "00IN"));
+  EXPECT_TRUE(Contains(found.out, "*.GP8"));
+
+  const std::string empty = dir_.File("empty");
+  ASSERT_TRUE(std::filesystem::create_directory(empty));
+  const VynRun none = Vyn({"--plugins", empty, "plugins"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_TRUE(Contains(none.err, empty + ": holds no plug-ins")) << none.err;
+
+  const VynRun missing = Vyn({"plugins", "--plugins", dir_.File("nowhere")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(Contains(missing.err, "no such plug-in directory")) << missing.err;
+
+  SetEnvironment("VYN_PLUGINS", empty);
+  EXPECT_EQ(Vyn({"plugins"}).status, 1);
+  EXPECT_EQ(Vyn({"--plugins", ProgramDirectory(), "plugins"}).status, 0);
+}
+
+TEST_F(VynCommandLine, IdentifySaysWhatEachFileIs) {
+  const std::string picture =
+      Write("p.png",
+            EncodePicture(MakePicture(PictureKind::kGradient, 21, 10, 40), PictureFileType::kPng));
+  const std::string gp8 = dir_.File("p.GP8");
+  ASSERT_EQ(Vyn({"encode", picture, "-o", gp8}).status, 0);
+  const std::string text = Write("c.txt", TextBytes("just text\n"));
+  const std::string archive = dir_.File("a.ARC");
+  ASSERT_EQ(Vyn({"pack", "-o", archive, "--scramble", gp8, text, picture}).status, 0);
+
+  const VynRun run = Vyn({"identify", archive, gp8, text});
+  EXPECT_EQ(run.status, 1);  // one file not recognised
+  EXPECT_EQ(run.out, archive + ": Vyn Archived File(ARC), 3 members\n" + gp8 +
+                         ": Vyn 256-color Picture Format(GP8), 21x10, 8 bits\n" + text +
+                         ": not recognised\n");
+  EXPECT_EQ(Vyn({"identify", archive, gp8}).status, 0);
+
+  const VynRun missing = Vyn({"identify", dir_.File("missing.bin"), gp8});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(Contains(missing.err, dir_.File("missing.bin") + ": no such file")) << missing.err;
+  EXPECT_TRUE(Contains(missing.out, gp8 + ": Vyn 256-color")) << missing.out;
+}
+
+TEST_F(VynCommandLine, ListPrintsATableOrJsonAndNothingElse) {
+  // Names that need escaping in JSON, made by the tests' own archive writer.
+  const std::string archive = Write("names.arc", BuildArchive({{"a\"b.txt", TextBytes("one")},
+                                                               {"c\\d.txt", TextBytes("four")},
+                                                               {"\xE9t\xE9.txt", {}},
+                                                               {"tab\t.x", TextBytes("x")}},
+                                                              true));
+  const VynRun json = Vyn({"list", archive, "--json"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out,
+            "[\n"
+            "  {\"name\": \"a\\\"b.txt\", \"size\": 3, \"position\": 84},\n"
+            "  {\"name\": \"c\\\\d.txt\", \"size\": 4, \"position\": 87},\n"
+            "  {\"name\": \"\\u00E9t\\u00E9.txt\", \"size\": 0, \"position\": 91},\n"
+            "  {\"name\": \"tab\\t.x\", \"size\": 1, \"position\": 91}\n"
+            "]\n");
+  EXPECT_EQ(json.err, "");
+
+  const VynRun table = Vyn({"list", archive});
+  EXPECT_EQ(table.status, 0);
+  EXPECT_EQ(table.out,
+            "      Size    Position  Name\n"
+            "----------  ----------  ------------\n"
+            "         3          84  a\"b.txt\n"
+            "         4          87  c\\d.txt\n"
+            "         0          91  \xE9t\xE9.txt\n"
+            "         1          91  tab\t.x\n"
+            "----------  ----------  ------------\n"
+            "         8              4 members\n");
+
+  const VynRun not_archive = Vyn({"list", Write("t.txt", TextBytes("text")), "--json"});
+  EXPECT_EQ(not_archive.status, 1);
+  EXPECT_EQ(not_archive.out, "");
+  EXPECT_TRUE(Contains(not_archive.err, "t.txt: not recognised as an archive")) << not_archive.err;
+}
+
+TEST_F(VynCommandLine, PackThenExtractGivesEveryFileBack) {
+  host_test::Lcg random(5);
+  Bytes binary(50000);
+  for (auto& b : binary) b = static_cast<unsigned char>(random.Next());
+  const std::vector<std::pair<std::string, Bytes>> files = {{"readme.txt", TextBytes("hello\n")},
+                                                            {"empty.dat", {}},
+                                                            {"data.bin", binary},
+                                                            {"abcdefgh.txt", TextBytes("12")}};
+  std::vector<std::string> paths;
+  for (const auto& [name, bytes] : files) paths.push_back(Write(name, bytes));
+
+  for (bool scramble : {false, true}) {
+    const std::string archive = dir_.File(scramble ? "s.arc" : "p.arc");
+    std::vector<std::string> pack = {"pack", "-o", archive};
+    if (scramble) pack.push_back("--scramble");
+    pack.insert(pack.end(), paths.begin(), paths.end());
+    const VynRun packed = Vyn(pack);
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    EXPECT_TRUE(Contains(packed.out, "packed 4 members")) << packed.out;
+
+    const std::string out = dir_.File(scramble ? "out-s" : "out-p") + "/nested";  // created
+    const VynRun extracted = Vyn({"extract", archive, "-o", out});
+    ASSERT_EQ(extracted.status, 0) << extracted.err;
+    EXPECT_EQ(extracted.out,
+              "extracted 4 of 4 members (50008 bytes) from " + archive + " into " + out + "\n");
+    for (const auto& [name, bytes] : files) EXPECT_EQ(ReadBytes(out + "/" + name), bytes) << name;
+    EXPECT_EQ(EntriesOf(out),
+              (std::vector<std::string>{"abcdefgh.txt", "data.bin", "empty.dat", "readme.txt"}));
+  }
+
+  // Chosen members only; an existing file is replaced; a name not in the
+  // archive is reported.
+  const std::string out = dir_.File("chosen");
+  ASSERT_TRUE(std::filesystem::create_directory(out));
+  WriteBytes(out + "/readme.txt", TextBytes("old and longer than the member"));
+  const VynRun chosen =
+      Vyn({"extract", dir_.File("s.arc"), "-o", out, "readme.txt", "nothere.txt"});
+  EXPECT_EQ(chosen.status, 1);
+  EXPECT_TRUE(Contains(chosen.err, "has no member named \"nothere.txt\"")) << chosen.err;
+  EXPECT_EQ(ReadBytes(out + "/readme.txt"), TextBytes("hello\n"));
+  EXPECT_EQ(EntriesOf(out), (std::vector<std::string>{"readme.txt"}));
+}
+
+TEST_F(VynCommandLine, PackRefusesAndWritesNothing) {
+  const std::string a = Write("a.txt", TextBytes("a"));
+  const std::string long_name = Write("longer-name.txt", TextBytes("b"));
+  const std::string archive = dir_.File("out.arc");
+  struct Case {
+    std::vector<std::string> files;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{a}, archive + ": an archive needs at least 2 members"},
+      {{a, long_name}, long_name + ": member name \"longer-name.txt\" is 15 bytes long"},
+      {{a, dir_.File("missing.txt")}, dir_.File("missing.txt") + ": no such file"},
+      {{a, a}, a + ": member name \"a.txt\" is taken already"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"pack", "-o", archive};
+    args.insert(args.end(), c.files.begin(), c.files.end());
+    const VynRun run = Vyn(args);
+    EXPECT_EQ(run.status, 1) << c.message;
+    EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"a.txt", "longer-name.txt"}));
+  }
+#if !defined(_WIN32)
+  // As the first member, this name scrambles to bytes that the archive
+  // plug-in reads as a bad plain entry: the check after writing refuses the
+  // archive, and nothing is left. Plain, it is fine.
+  const std::string odd = Write(
+      "\x9B"
+      "a.txt",
+      TextBytes("odd"));
+  const VynRun scrambled = Vyn({"pack", "-o", archive, "--scramble", odd, a});
+  EXPECT_EQ(scrambled.status, 1);
+  EXPECT_TRUE(
+      Contains(scrambled.err, "does not recognise the archive as written (try without --scramble)"))
+      << scrambled.err;
+  EXPECT_EQ(Entries().size(), 3u);
+  EXPECT_EQ(Vyn({"pack", "-o", archive, odd, a}).status, 0);
+#endif
+}
+
+TEST_F(VynCommandLine, EncodeThenConvertGivesEveryPixelAndPaletteEntryBack) {
+  for (std::uint32_t width : {5u, 8u, 63u}) {
+    const IndexedPicture picture = MakePicture(PictureKind::kBlocks, width, 50, 77, width);
+    const std::string source = Write("in.png", EncodePicture(picture, PictureFileType::kPng));
+    const std::string gp8 = dir_.File("pic.gp8");
+    const VynRun encoded = Vyn({"encode", source, "-o", gp8});
+    ASSERT_EQ(encoded.status, 0) << encoded.err;
+    for (const char* output : {"back.png", "back.bmp"}) {
+      const VynRun converted = Vyn({"convert", gp8, "-o", dir_.File(output)});
+      ASSERT_EQ(converted.status, 0) << converted.err;
+      bool transparent = false;
+      const IndexedPicture back = DecodePicture(ReadBytes(dir_.File(output)), transparent);
+      EXPECT_EQ(back.width, width);
+      EXPECT_EQ(back.height, 50u);
+      EXPECT_TRUE(back.pixels == picture.pixels) << output << " " << width;
+      std::vector<Rgb> palette = picture.palette;
+      palette.resize(256);  // GP8 holds 256 entries; the rest are black
+      EXPECT_TRUE(back.palette == palette) << output << " " << width;
+    }
+  }
+  // The default output name is the picture's with .png.
+  EXPECT_EQ(Vyn({"convert", dir_.File("pic.gp8")}).status, 0);
+  EXPECT_FALSE(ReadBytes(dir_.File("pic.png")).empty());
+}
+
+TEST_F(VynCommandLine, BadInputGetsAMessageAndLeavesNoOutput) {
+  const std::string text = Write("t.txt", TextBytes("no picture"));
+  const std::string gp8 = dir_.File("out.gp8");
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"encode", text, "-o", gp8}, text + ": is not a PNG or BMP picture"},
+      {{"encode", dir_.File("none.png"), "-o", gp8}, dir_.File("none.png") + ": no such file"},
+      {{"convert", text, "-o", dir_.File("t.png")}, text + ": not recognised as a picture"},
+      {{"convert", dir_.File("none.gp8")}, dir_.File("none.gp8") + ": no such file"},
+      {{"list", dir_.File("none.arc")}, dir_.File("none.arc") + ": no such file"},
+      {{"extract", text, "-o", dir_.File("x")}, text + ": not recognised as an archive"},
+  };
+  for (const Case& c : cases) {
+    const VynRun run = Vyn(c.args);
+    EXPECT_EQ(run.status, 1) << c.message;
+    EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"t.txt"})) << c.message;
+  }
+
+  // A truecolour picture of 257 colours: refused, not reduced.
+  std::vector<unsigned char> rgb;
+  for (int i = 0; i < 257; ++i)
+    rgb.insert(rgb.end(), {static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8), 9});
+  Bytes many;
+  stbi_write_bmp_to_func(
+      [](void* context, void* data, int size) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        static_cast<Bytes*>(context)->insert(static_cast<Bytes*>(context)->end(), bytes,
+                                             bytes + size);
+      },
+      &many, 257, 1, 3, rgb.data());
+  const std::string bmp = Write("many.bmp", many);
+  const VynRun many_colours = Vyn({"encode", bmp, "-o", gp8});
+  EXPECT_EQ(many_colours.status, 1);
+  EXPECT_TRUE(Contains(many_colours.err, bmp + ": has more than 256 colours")) << many_colours.err;
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"many.bmp", "t.txt"}));
+
+  // A member that runs past the end of its archive: the others come out,
+  // it does not, not even in part.
+  Bytes damaged = BuildArchive({{"good.txt", TextBytes("fine")}, {"cut.bin", Bytes(100, 7)}});
+  damaged.resize(damaged.size() - 10);
+  const std::string archive = Write("cut.arc", damaged);
+  const std::string out = dir_.File("out");
+  const VynRun extracted = Vyn({"extract", archive, "-o", out});
+  EXPECT_EQ(extracted.status, 1);
+  EXPECT_TRUE(Contains(extracted.err, "cut.bin runs past the end of the archive")) << extracted.err;
+  EXPECT_EQ(extracted.out,
+            "extracted 1 of 2 members (104 bytes) from " + archive + " into " + out + "\n");
+  EXPECT_EQ(EntriesOf(out), (std::vector<std::string>{"good.txt"}));
+
+  // A member name that would leave the output directory.
+  const std::string escaping =
+      Write("esc.arc", BuildArchive({{"../up.txt", TextBytes("up")}, {"ok.txt", TextBytes("ok")}}));
+  const VynRun escaped = Vyn({"extract", escaping, "-o", out});
+  EXPECT_EQ(escaped.status, 1);
+  EXPECT_TRUE(Contains(escaped.err, "would place it outside")) << escaped.err;
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("up.txt")));
+  EXPECT_EQ(ReadBytes(out + "/ok.txt"), TextBytes("ok"));
+}
+
+}  // namespace
