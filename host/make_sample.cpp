@@ -1,8 +1,9 @@
 // vyn-sample DIR: writes the demo's inputs into DIR, made here rather than
 // taken from anywhere: sample.png, a 320x200 picture of 256 palette colours,
 // and notes.txt, a short text.
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "file_io.h"
@@ -15,48 +16,70 @@ namespace {
 constexpr std::uint32_t kWidth = 320;
 constexpr std::uint32_t kHeight = 200;
 
-// A sunset: a sky of 192 shades from deep blue to orange, a sun, and a sea of
-// 64 shades that mirrors the sky in ripples.
+// A sunset: a sky of 192 shades from deep blue to orange with a glowing sun,
+// and a sea of 64 shades in ripples, with the sun's reflection. Integer
+// arithmetic only, so that every build makes the very same picture.
+std::uint8_t Channel(int from, int to, int step, int steps) {
+  return static_cast<std::uint8_t>(from + (to - from) * step / (steps - 1));
+}
+
+std::uint32_t SquareRoot(std::uint32_t value) {
+  std::uint32_t root = 0;
+  while ((root + 1) * (root + 1) <= value) ++root;
+  return root;
+}
+
+// A triangle wave of the phase, 0 to 256 and back over `period`.
+int Triangle(int phase, int period) {
+  const int at = ((phase % period) + period) % period;
+  return std::abs(2 * at - period) * 256 / period;
+}
+
 IndexedPicture SunsetPicture() {
+  constexpr int kSkyShades = 192;
+  constexpr int kSeaShades = 64;
   IndexedPicture picture;
   picture.width = kWidth;
   picture.height = kHeight;
-  for (int i = 0; i < 192; ++i) {
-    const double t = i / 191.0;
-    picture.palette.push_back({static_cast<std::uint8_t>(20 + 235 * t),
-                               static_cast<std::uint8_t>(30 + 130 * t * t),
-                               static_cast<std::uint8_t>(110 - 90 * t)});
+  for (int i = 0; i < kSkyShades; ++i) {
+    const int curve = i * i / (kSkyShades - 1);  // green rises late
+    picture.palette.push_back({Channel(20, 255, i, kSkyShades), Channel(30, 160, curve, kSkyShades),
+                               Channel(110, 20, i, kSkyShades)});
   }
-  for (int i = 0; i < 64; ++i) {
-    const double t = i / 63.0;
-    picture.palette.push_back({static_cast<std::uint8_t>(10 + 120 * t),
-                               static_cast<std::uint8_t>(40 + 90 * t),
-                               static_cast<std::uint8_t>(90 + 100 * t)});
+  for (int i = 0; i < kSeaShades; ++i) {
+    picture.palette.push_back({Channel(10, 130, i, kSeaShades), Channel(40, 130, i, kSeaShades),
+                               Channel(90, 190, i, kSeaShades)});
   }
-  constexpr std::uint32_t kHorizon = 130;
-  constexpr double kSunX = 200;
-  constexpr double kSunY = 105;
-  constexpr double kSunRadius = 28;
+  constexpr int kHorizon = 130;
+  constexpr int kSunX = 200;
+  constexpr int kSunY = 105;
+  constexpr int kSunRadius = 28;
   picture.pixels.resize(std::size_t{kWidth} * kHeight);
-  for (std::uint32_t y = 0; y < kHeight; ++y) {
-    for (std::uint32_t x = 0; x < kWidth; ++x) {
-      std::uint8_t index;
+  for (int y = 0; y < static_cast<int>(kHeight); ++y) {
+    for (int x = 0; x < static_cast<int>(kWidth); ++x) {
+      int index;
       if (y < kHorizon) {
-        const double sun = std::hypot(x - kSunX, y - kSunY);
-        const double glow = sun < kSunRadius ? 1.0 : std::exp(-(sun - kSunRadius) / 40.0) * 0.35;
-        const double level = std::min(1.0, static_cast<double>(y) / kHorizon * 0.8 + glow);
-        index = static_cast<std::uint8_t>(level * 191);
+        const auto distance = static_cast<int>(SquareRoot(
+            static_cast<std::uint32_t>((x - kSunX) * (x - kSunX) + (y - kSunY) * (y - kSunY))));
+        const int beyond = distance - kSunRadius + 40;
+        const int glow = distance < kSunRadius ? kSkyShades : 70 * 1600 / (beyond * beyond);
+        index = std::min(kSkyShades - 1, y * 150 / kHorizon + glow);
       } else {
-        const double depth = static_cast<double>(y - kHorizon) / (kHeight - kHorizon);
-        const double ripple = std::sin(x * 0.15 + depth * 40.0) * 0.5 + 0.5;
-        const bool reflection =
-            std::abs(x - kSunX) < kSunRadius * (1.0 - depth * 0.5) && ripple > 0.4;
-        index =
-            reflection
-                ? static_cast<std::uint8_t>(150 + 40 * ripple)
-                : static_cast<std::uint8_t>(192 + std::min(63.0, (1.0 - depth) * 40 + ripple * 23));
+        const int depth =
+            (y - kHorizon) * 256 / (static_cast<int>(kHeight) - kHorizon);  // 0 to 255
+        const int row = y - kHorizon;  // waves crowd towards the horizon
+        const int wobble = Triangle(x * 4 + depth, 160) / 12;
+        const int ripple = Triangle(1811 * row / (row + 57) + wobble, 64);  // 0 to 256
+        const int half_width = kSunRadius * (512 - depth) / 512;
+        if (std::abs(x - kSunX) < half_width && ripple > 100) {
+          index = 150 + 40 * ripple / 256;
+        } else {
+          index =
+              kSkyShades + std::min(kSeaShades - 1, (256 - depth) * 40 / 256 + ripple * 23 / 256);
+        }
       }
-      picture.pixels[std::size_t{y} * kWidth + x] = index;
+      picture.pixels[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)] =
+          static_cast<std::uint8_t>(index);
     }
   }
   return picture;
