@@ -62,6 +62,6 @@ inline Bytes BuildArchive(const std::vector<ArcMember>& members, bool scrambled 
 // The head a host hands IsSupported: the first 2048 bytes, zero past the end.
 inline Bytes HeadOf(const Bytes& file) {
   Bytes head(2048, 0);
-  std::memcpy(head.data(), file.data(), file.size() < head.size() ? file.size() : head.size());
+  if (!file.empty()) std::memcpy(head.data(), file.data(), file.size() < head.size() ? file.size() : head.size());
   return head;
 }
