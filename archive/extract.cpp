@@ -96,20 +96,27 @@ std::int32_t ExtractFromArchiveFile(const char* archive, std::uint32_t position,
   if (!memory_output && !BuildOutputPath(destination, FoundEntry.name)) return kPluginFailed;
   if (FoundEntry.extracted_size > FoundEntry.compressed_size) return kPluginFailed;
 
+  OpenFile file(_lopen(archive, OF_READ));
+  if (!file.ok()) return kPluginFailed;
+  // A member that runs past the end of the archive is damaged: deliver
+  // nothing rather than bytes that were never read. Checked before any
+  // allocation, so a damaged directory cannot ask for gigabytes.
+  DWORD high = 0;
+  const std::uint64_t archive_size =
+      GetFileSize(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(file.get())), &high) |
+      (std::uint64_t{high} << 32);
+  if (position > archive_size || FoundEntry.compressed_size > archive_size - position)
+    return kPluginFailed;
+
   LockedBlock raw;
   if (!raw.Allocate(LMEM_MOVEABLE, FoundEntry.compressed_size)) return kPluginFailed;
   LockedBlock output;
   if (!output.Allocate(LMEM_MOVEABLE, FoundEntry.extracted_size)) return kPluginFailed;
-  {
-    OpenFile file(_lopen(archive, OF_READ));
-    if (!file.ok()) return kPluginFailed;
-    // A seek that fails would leave the read at the start of the archive.
-    if (static_cast<std::uint32_t>(_llseek(file.get(), static_cast<LONG>(position), FILE_BEGIN)) != position)
-      return kPluginFailed;
-    // A member that runs past the end of the archive is damaged: deliver
-    // nothing rather than a block or a file with bytes that were never read.
-    if (_lread(file.get(), raw.data(), raw.size()) != raw.size()) return kPluginFailed;
-  }
+  // A seek that fails would leave the read at the start of the archive.
+  if (static_cast<std::uint32_t>(_llseek(file.get(), static_cast<LONG>(position), FILE_BEGIN)) != position)
+    return kPluginFailed;
+  if (_lread(file.get(), raw.data(), raw.size()) != raw.size()) return kPluginFailed;
+  file.Close();  // read-only: nothing of the member depends on how the close went
   const unsigned char* decoded = DecodeMember(raw.data(), output.data(), FoundEntry);
 
   if (memory_output) {
