@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "byte_order.h"
@@ -11,7 +12,6 @@
 namespace {
 
 constexpr std::uint32_t kNoPosition = std::numeric_limits<std::uint32_t>::max();
-constexpr unsigned kHashBits = 16;
 
 // The encoder sees the window as one sequence: 4096 zeros that stand for the
 // window's never-written positions, then the data. A byte of the data at
@@ -21,58 +21,132 @@ constexpr unsigned kHashBits = 16;
 // window position (q + 4078) mod 4096.
 constexpr std::uint32_t kZeroPrefix = kLzssWindowSize;
 
-// Indexes below this one are zero for at least kLzssMaxMatch bytes. Every
-// such match source gives the same length, the run of zeros in the data, so
-// the finder treats them together and chains only the indexes from here on.
-constexpr std::uint32_t kFirstChained = kZeroPrefix - kLzssMaxMatch;
-
 struct Match {
   std::uint32_t length = 0;  // 0 when no match of kLzssMinMatch bytes exists
   std::uint32_t source = 0;  // sequence index of its first byte
 };
 
-// Longest match at every position of the data, capped at kLzssMaxMatch and at
-// the bytes left. Hash chains over three-byte prefixes visit every source the
-// window allows, newest first, until one gives the full length.
+// A substring of up to 18 bytes as an exact key: its bytes packed into
+// three words, those beyond its length zero. Each length has a table of its
+// own, so the length need not be part of the key.
+struct SubstringKey {
+  std::uint64_t low = 0;     // bytes 0 to 7
+  std::uint64_t middle = 0;  // bytes 8 to 15
+  std::uint32_t high = 0;    // bytes 16 and 17
+};
+
+// kKeepBytes[n]: the mask of the low n bytes of a word.
+constexpr std::uint64_t kKeepBytes[9] = {0,
+                                         0xFF,
+                                         0xFFFF,
+                                         0xFFFFFF,
+                                         0xFFFFFFFF,
+                                         0xFFFFFFFFFF,
+                                         0xFFFFFFFFFFFF,
+                                         0xFFFFFFFFFFFFFF,
+                                         0xFFFFFFFFFFFFFFFF};
+
+// For one substring length: the last sequence index at which each substring
+// was seen. Only the last 4096 indexes can be match sources, so older entries
+// are dropped whenever the table fills up: it stays small whatever the
+// picture's size.
+class RecentPositions {
+ public:
+  RecentPositions() : slots_(kCapacity, Slot{0, 0, 0, kNoPosition}) {}
+
+  // Records q for the substring and returns the index recorded before it, or
+  // kNoPosition. Entries older than `oldest` may be forgotten.
+  std::uint32_t Exchange(const SubstringKey& key, std::uint32_t q, std::uint32_t oldest) {
+    if (used_ >= kCapacity / 2) Purge(oldest);
+    for (std::size_t at = Home(key);; at = (at + 1) & (kCapacity - 1)) {
+      Slot& slot = slots_[at];
+      if (slot.last == kNoPosition) {
+        slot = {key.low, key.middle, key.high, q};
+        ++used_;
+        return kNoPosition;
+      }
+      if (slot.Holds(key)) return std::exchange(slot.last, q);
+    }
+  }
+
+ private:
+  // A purge leaves at most one window's sources, an eighth of the slots;
+  // probes stay short until the table is half full again.
+  static constexpr std::size_t kCapacity = 8 * kLzssWindowSize;
+
+  struct Slot {
+    std::uint64_t low;
+    std::uint64_t middle;
+    std::uint32_t high;
+    std::uint32_t last;
+    bool Holds(const SubstringKey& key) const {
+      return low == key.low && middle == key.middle && high == key.high;
+    }
+  };
+  static_assert(sizeof(Slot) == 24);
+
+  static std::size_t Home(const SubstringKey& key) {
+    const std::uint64_t mixed = (key.low * 0x9E3779B97F4A7C15ull) ^
+                                (key.middle * 0xC2B2AE3D27D4EB4Full) ^
+                                (std::uint64_t{key.high} * 0x165667B19E3779F9ull);
+    return static_cast<std::size_t>((mixed ^ (mixed >> 29)) >> 16) & (kCapacity - 1);
+  }
+
+  void Purge(std::uint32_t oldest) {
+    std::vector<Slot> live;
+    for (const Slot& slot : slots_) {
+      if (slot.last != kNoPosition && slot.last >= oldest) live.push_back(slot);
+    }
+    std::fill(slots_.begin(), slots_.end(), Slot{0, 0, 0, kNoPosition});
+    used_ = 0;
+    for (const Slot& slot : live) {
+      std::size_t at = Home({slot.low, slot.middle, slot.high});
+      while (slots_[at].last != kNoPosition) at = (at + 1) & (kCapacity - 1);
+      slots_[at] = slot;
+      ++used_;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t used_ = 0;
+};
+
+// Longest match at every position of the data, capped at kLzssMaxMatch and
+// at the bytes left, with the index of a source that gives it. For every
+// length from 3 to 18 a table keeps the last index of each substring of that
+// length; a match of a length exists exactly when the last earlier
+// occurrence of the substring lies within the window, and the longest such
+// length is the longest match. Each position costs the same fixed work,
+// however alike the picture's bytes are.
 std::vector<Match> LongestMatches(std::span<const unsigned char> data) {
   const std::size_t n = data.size();
   std::vector<unsigned char> sequence(kZeroPrefix + n, 0);
   std::copy(data.begin(), data.end(), sequence.begin() + kZeroPrefix);
 
-  auto hash = [&sequence](std::size_t q) {
-    const std::uint32_t key = sequence[q] | (sequence[q + 1] << 8) | (sequence[q + 2] << 16);
-    return (key * 2654435761u) >> (32 - kHashBits);
-  };
-  std::vector<std::uint32_t> head(std::size_t{1} << kHashBits, kNoPosition);
-  std::vector<std::uint32_t> previous(sequence.size(), kNoPosition);
-  std::size_t next_chained = kFirstChained;
-
+  std::vector<RecentPositions> recent(kLzssMaxMatch - kLzssMinMatch + 1);
   std::vector<Match> matches(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::size_t e = kZeroPrefix + i;
-    for (; next_chained < e && next_chained + 2 < sequence.size(); ++next_chained) {
-      const auto h = hash(next_chained);
-      previous[next_chained] = head[h];
-      head[h] = static_cast<std::uint32_t>(next_chained);
-    }
-    const std::size_t cap = std::min<std::size_t>(kLzssMaxMatch, n - i);
-    if (cap < kLzssMinMatch) continue;
+  for (std::size_t q = 0; q < sequence.size(); ++q) {
+    const std::size_t lengths = std::min<std::size_t>(kLzssMaxMatch, sequence.size() - q);
+    std::uint64_t words[3] = {};
+    for (std::size_t i = 0; i < lengths; ++i)
+      words[i / 8] |= std::uint64_t{sequence[q + i]} << (8 * (i % 8));
 
-    Match best;
-    // Sources among the never-written zeros, when the window still reaches them.
-    if (e - kLzssWindowSize < kFirstChained) {
-      std::size_t run = 0;
-      while (run < cap && data[i + run] == 0) ++run;
-      best = {static_cast<std::uint32_t>(run), static_cast<std::uint32_t>(e - kLzssWindowSize)};
+    const bool in_data = q >= kZeroPrefix;
+    const std::size_t cap = in_data ? lengths : 0;  // the data ends with the sequence
+    const auto oldest = static_cast<std::uint32_t>(q >= kLzssWindowSize ? q - kLzssWindowSize : 0);
+    Match found;
+    for (std::size_t length = lengths; length >= kLzssMinMatch; --length) {
+      // The first `length` bytes of the packed words.
+      const SubstringKey key = {words[0] & kKeepBytes[std::min<std::size_t>(length, 8)],
+                                words[1] & kKeepBytes[std::clamp<std::size_t>(length, 8, 16) - 8],
+                                static_cast<std::uint32_t>(
+                                    words[2] & kKeepBytes[std::max<std::size_t>(length, 16) - 16])};
+      const std::uint32_t last =
+          recent[length - kLzssMinMatch].Exchange(key, static_cast<std::uint32_t>(q), oldest);
+      if (found.length == 0 && length <= cap && last != kNoPosition && last >= oldest)
+        found = {static_cast<std::uint32_t>(length), last};
     }
-    const std::size_t oldest = std::max<std::size_t>(e - kLzssWindowSize, kFirstChained);
-    for (std::uint32_t q = head[hash(e)]; best.length < cap && q != kNoPosition && q >= oldest;
-         q = previous[q]) {
-      std::size_t length = 0;
-      while (length < cap && sequence[q + length] == sequence[e + length]) ++length;
-      if (length > best.length) best = {static_cast<std::uint32_t>(length), q};
-    }
-    if (best.length >= kLzssMinMatch) matches[i] = best;
+    if (found.length >= kLzssMinMatch) matches[q - kZeroPrefix] = found;
   }
   return matches;
 }
