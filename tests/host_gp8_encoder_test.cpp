@@ -84,11 +84,26 @@ TEST(Gp8Encoder, ShortestStreamsOfKnownInputs) {
   EXPECT_EQ(EncodeLzss(Bytes{1, 2, 3}), (Bytes{0x07, 1, 2, 3}));
 }
 
+constexpr PictureKind kEveryKind[] = {
+    PictureKind::kGradient, PictureKind::kNoise,  PictureKind::kStripes, PictureKind::kSparse,
+    PictureKind::kFlat,     PictureKind::kBlocks, PictureKind::kRuns};
+
+TEST(Gp8Encoder, FindsTheFewestBitsTheWindowAllows) {
+  std::vector<StreamCase> cases = {{"period of the window", PeriodOfWindow()},
+                                   {"zeros near the start", ZerosNearTheStart()}};
+  for (PictureKind kind : kEveryKind)
+    cases.push_back({KindName(kind), BottomUpRows(MakePicture(kind, 41, 30))});
+  for (const StreamCase& c : cases) {
+    const host_test::Decoded decoded = ReferenceDecode(EncodeLzss(c.data), c.data.size());
+    ASSERT_EQ(decoded.output, c.data) << c.name;
+    EXPECT_EQ(9 * decoded.literals + 17 * decoded.matches, host_test::FewestBits(c.data)) << c.name;
+  }
+}
+
 TEST(Gp8Encoder, NeverLongerThanGreedy) {
   std::size_t optimal_total = 0;
   std::size_t greedy_total = 0;
-  for (PictureKind kind : {PictureKind::kGradient, PictureKind::kNoise, PictureKind::kStripes,
-                           PictureKind::kSparse, PictureKind::kFlat, PictureKind::kBlocks}) {
+  for (PictureKind kind : kEveryKind) {
     const Bytes rows = BottomUpRows(MakePicture(kind, 61, 45));
     const Bytes optimal = EncodeLzss(rows);
     const Bytes greedy = host_test::GreedyEncode(rows);

@@ -33,6 +33,8 @@ struct Decoded {
   Bytes output;
   std::size_t consumed = 0;
   bool input_ran_out_early = false;  // before `count` bytes were out
+  std::size_t literals = 0;
+  std::size_t matches = 0;
 };
 
 inline Decoded ReferenceDecode(std::span<const unsigned char> stream, std::size_t count) {
@@ -55,6 +57,7 @@ inline Decoded ReferenceDecode(std::span<const unsigned char> stream, std::size_
       if ((flags >> bit) & 1) {
         if (at >= stream.size()) break;
         put(stream[at++]);
+        ++d.literals;
       } else {
         if (stream.size() - at < 2) break;
         const unsigned b0 = stream[at];
@@ -63,6 +66,7 @@ inline Decoded ReferenceDecode(std::span<const unsigned char> stream, std::size_
         const std::size_t p = b0 + 256 * (b1 >> 4);
         const std::size_t n = (b1 & 0x0F) + 3;
         for (std::size_t k = 0; k < n; ++k) put(window[(p + k) % kWindow]);
+        ++d.matches;
       }
     }
   }
@@ -70,8 +74,35 @@ inline Decoded ReferenceDecode(std::span<const unsigned char> stream, std::size_
   return d;
 }
 
-// Greedy LZSS: at each step the longest match any of the 4096 window
-// positions gives, or a literal when no match reaches 3 bytes.
+// The longest match (up to 18 bytes, at most the bytes left) at data[i] and
+// a window position that gives it, found by trying all 4096 positions of the
+// decoder's window as it stands once data[0..i) is out.
+struct WindowMatch {
+  std::size_t length = 0;
+  std::size_t position = 0;
+};
+
+inline WindowMatch LongestAt(const std::array<unsigned char, kWindow>& window, std::size_t r,
+                             std::span<const unsigned char> data, std::size_t i) {
+  const std::size_t cap = std::min<std::size_t>(18, data.size() - i);
+  WindowMatch best;
+  for (std::size_t p = 0; p < kWindow && best.length < cap; ++p) {
+    std::size_t n = 0;
+    while (n < cap) {
+      // A position this match has written already holds what it wrote.
+      const std::size_t q = (p + n) % kWindow;
+      const std::size_t written_at = (q + kWindow - r) % kWindow;
+      const unsigned char x = written_at < n ? data[i + written_at] : window[q];
+      if (x != data[i + n]) break;
+      ++n;
+    }
+    if (n > best.length) best = {n, p};
+  }
+  return best;
+}
+
+// Greedy LZSS: at each step the longest match, or a literal when no match
+// reaches 3 bytes.
 inline Bytes GreedyEncode(std::span<const unsigned char> data) {
   std::array<unsigned char, kWindow> window{};
   std::size_t r = kStart;
@@ -89,32 +120,15 @@ inline Bytes GreedyEncode(std::span<const unsigned char> data) {
   };
   std::size_t i = 0;
   while (i < data.size()) {
-    const std::size_t cap = std::min<std::size_t>(18, data.size() - i);
-    std::size_t best = 0;
-    std::size_t best_p = 0;
-    for (std::size_t p = 0; p < kWindow && best < cap; ++p) {
-      std::size_t n = 0;
-      while (n < cap) {
-        // A position this match has written already holds what it wrote.
-        const std::size_t q = (p + n) % kWindow;
-        const std::size_t written_at = (q + kWindow - r) % kWindow;
-        const unsigned char x = written_at < n ? data[i + written_at] : window[q];
-        if (x != data[i + n]) break;
-        ++n;
-      }
-      if (n > best) {
-        best = n;
-        best_p = p;
-      }
-    }
-    const std::size_t length = best >= 3 ? best : 1;
+    const WindowMatch best = LongestAt(window, r, data, i);
+    const std::size_t length = best.length >= 3 ? best.length : 1;
     if (length == 1) {
       start_item(true);
       stream.push_back(data[i]);
     } else {
       start_item(false);
-      stream.push_back(static_cast<unsigned char>(best_p & 0xFF));
-      stream.push_back(static_cast<unsigned char>(((best_p >> 8) << 4) | (length - 3)));
+      stream.push_back(static_cast<unsigned char>(best.position & 0xFF));
+      stream.push_back(static_cast<unsigned char>(((best.position >> 8) << 4) | (length - 3)));
     }
     for (std::size_t k = 0; k < length; ++k) {
       window[r] = data[i + k];
@@ -123,6 +137,27 @@ inline Bytes GreedyEncode(std::span<const unsigned char> data) {
     i += length;
   }
   return stream;
+}
+
+// The fewest bits (9 a literal, 17 a match) any stream for the data needs,
+// by brute force: the window after data[0..i) is out is the same whatever
+// items produced it, so the longest match at each i is found once.
+inline std::uint64_t FewestBits(std::span<const unsigned char> data) {
+  std::array<unsigned char, kWindow> window{};
+  std::size_t r = kStart;
+  std::vector<std::size_t> longest(data.size());
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    longest[i] = LongestAt(window, r, data, i).length;
+    window[r] = data[i];
+    r = (r + 1) % kWindow;
+  }
+  std::vector<std::uint64_t> bits(data.size() + 1, 0);
+  for (std::size_t i = data.size(); i-- > 0;) {
+    bits[i] = 9 + bits[i + 1];
+    for (std::size_t length = 3; length <= longest[i]; ++length)
+      bits[i] = std::min<std::uint64_t>(bits[i], 17 + bits[i + length]);
+  }
+  return bits[0];
 }
 
 // A small deterministic generator, the same on every system.
@@ -138,7 +173,7 @@ class Lcg {
   std::uint32_t state_;
 };
 
-enum class PictureKind { kGradient, kNoise, kStripes, kSparse, kFlat, kBlocks };
+enum class PictureKind { kGradient, kNoise, kStripes, kSparse, kFlat, kBlocks, kRuns };
 
 inline const char* KindName(PictureKind kind) {
   switch (kind) {
@@ -187,6 +222,9 @@ inline IndexedPicture MakePicture(PictureKind kind, std::uint32_t width, std::ui
           break;
         case PictureKind::kFlat:
           v = 200;
+          break;
+        case PictureKind::kRuns:
+          v = (std::size_t{y} * width + x) % 18 == 17 ? 1 + random.Next() % 200 : 5;
           break;
         case PictureKind::kBlocks:
           v = ((x / 8) * 31 + (y / 8) * 17) ^ (random.Next() % 29 == 0 ? 1 : 0);
