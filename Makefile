@@ -3,7 +3,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test dlls test-win32 demo clean
+.PHONY: all deps build test dlls test-win32 asan memcheck fuzz demo clean
 
 all: build
 
@@ -28,6 +28,26 @@ test-win32: deps
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32 -j $(JOBS)
 	ctest --preset win32 -j $(JOBS)
+
+# The unit suite and the corpus replays under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+asan: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+# Every test program once more under valgrind's memcheck.
+memcheck: build
+	ctest --preset memcheck -j $(JOBS)
+
+# Every fuzz harness for FUZZ_SECONDS (default 60) each, from the seed corpora
+# the project's writers make; prints executions and findings per harness.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	build/fuzz/bin/make_seeds build/fuzz/fuzz-seeds >/dev/null
+	sh fuzz/run-fuzzers.sh build/fuzz build/fuzz/fuzz-seeds $(FUZZ_SECONDS)
 
 # The main job of vyn on sample data made by the project; results in demo-out/.
 demo: build

@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(LocalSize(pixels) == block_size);
   const std::size_t stride = (right + 3) / 4 * 4;
   std::vector<unsigned char> dib(block_size, 0);
-  for (std::size_t row = 0; row < bottom; ++row)
+  for (std::size_t row = 0; row < bottom && right != 0; ++row)
     std::memcpy(dib.data() + row * stride, expected->data() + row * right, right);
   if (block_size != 0) {
     FUZZ_CHECK(std::memcmp(LocalLock(pixels), dib.data(), block_size) == 0);
