@@ -43,8 +43,8 @@ fi
 cmp -s input/notes.txt extracted/notes.txt
 
 printf '\nResults in %s:\n' "$out"
-printf '  input/         the sample picture and text\n'
-printf '  sample.GP8     the picture encoded as GP8\n'
-printf '  demo.ARC       the archive, directory scrambled\n'
-printf '  extracted/     the members extracted from the archive\n'
-printf '  sample-back.png the extracted picture converted back to PNG\n'
+printf '  input/           the sample picture and text\n'
+printf '  sample.GP8       the picture encoded as GP8\n'
+printf '  demo.ARC         the archive, directory scrambled\n'
+printf '  extracted/       the members extracted from the archive\n'
+printf '  sample-back.png  the extracted picture converted back to PNG\n'
