@@ -26,7 +26,8 @@ bool ReadDirectoryFromFile(const char* path, ArchiveDirectory& directory) {
   if (bytes != 0) {
     OpenFile file(_lopen(path, OF_READ));
     if (!file.ok()) return false;
-    if (_llseek(file.get(), static_cast<LONG>(kDirectoryOffset), FILE_BEGIN) != static_cast<LONG>(kDirectoryOffset))
+    if (_llseek(file.get(), static_cast<LONG>(kDirectoryOffset), FILE_BEGIN) !=
+        static_cast<LONG>(kDirectoryOffset))
       return false;
     if (_lread(file.get(), directory.block.data(), bytes) != bytes) return false;
   }
@@ -35,7 +36,8 @@ bool ReadDirectoryFromFile(const char* path, ArchiveDirectory& directory) {
   return true;
 }
 
-bool DirectoryFromImage(const unsigned char* image, std::uint32_t length, ArchiveDirectory& directory) {
+bool DirectoryFromImage(const unsigned char* image, std::uint32_t length,
+                        ArchiveDirectory& directory) {
   if (image == nullptr || length < kDirectoryOffset) return false;
   const std::uint32_t count = ReadLe16(image + kCountOffset);
   // The whole directory must lie within the image the host handed over.
@@ -45,15 +47,50 @@ bool DirectoryFromImage(const unsigned char* image, std::uint32_t length, Archiv
   return true;
 }
 
+// Entries handled at a time while the listing is built: descrambled together
+// into a private buffer, one pass of the mask instead of a call per entry;
+// their records (27 KB) zeroed with one fill, which still lies in the cache
+// when the fields are set.
+constexpr std::uint32_t kEntriesPerBatch = 64;
+
+static_assert(sizeof kMethodTag <= sizeof(FileInfoRecord::method));
+
+// Fills a zeroed record from a plain (descrambled) entry.
+void FillFromPlainEntry(const unsigned char* entry, FileInfoRecord& record) {
+  std::memcpy(record.method, kMethodTag, sizeof kMethodTag);  // with its NUL
+  std::uint32_t n = 0;
+  while (n < kEntryNameSize && entry[kEntryNameOffset + n] != '\0') {
+    record.name[n] = static_cast<char>(entry[kEntryNameOffset + n]);
+    ++n;
+  }
+  record.name[n] = '\0';
+  record.name[kEntryNameSize] = '\0';
+  record.position = ReadLe32(entry + kEntryPositionOffset);
+  record.extracted_size = ReadLe32(entry + kEntrySizeOffset);
+  record.compressed_size = record.extracted_size;
+}
+
 // Builds the listing block: one record per entry and an all-zero record.
+// Every byte of the block is written here, a batch of records zeroed and then
+// filled, so the block comes out as a zero-filled one would with only the
+// listed fields set, without a second pass over 4 MB for a full directory.
 HLOCAL BuildListing(const ArchiveDirectory& directory) {
   LockedBlock listing;
   const std::uint64_t bytes = (std::uint64_t{directory.count} + 1) * sizeof(FileInfoRecord);
-  if (!listing.Allocate(LMEM_MOVEABLE | LMEM_ZEROINIT, bytes)) return nullptr;
+  if (!listing.Allocate(LMEM_MOVEABLE, bytes)) return nullptr;
   auto* records = reinterpret_cast<FileInfoRecord*>(listing.data());
-  for (std::uint32_t i = 0; i < directory.count; ++i) {
-    FillRecord(directory.entries + i * kEntrySize, records[i]);
+  unsigned char batch[kEntriesPerBatch * kEntrySize];
+  for (std::uint32_t first = 0; first < directory.count; first += kEntriesPerBatch) {
+    const std::uint32_t n =
+        directory.count - first < kEntriesPerBatch ? directory.count - first : kEntriesPerBatch;
+    std::memcpy(batch, directory.entries + std::size_t{first} * kEntrySize, n * kEntrySize);
+    DescrambleEntries(batch, batch, n);
+    std::memset(&records[first], 0, n * sizeof(FileInfoRecord));
+    for (std::uint32_t i = 0; i < n; ++i) {
+      FillFromPlainEntry(batch + i * kEntrySize, records[first + i]);
+    }
   }
+  std::memset(&records[directory.count], 0, sizeof(FileInfoRecord));
   return listing.Release();
 }
 
@@ -78,18 +115,7 @@ void FillRecord(const unsigned char* raw_entry, FileInfoRecord& record) {
   unsigned char entry[kEntrySize];
   std::memcpy(entry, raw_entry, kEntrySize);
   DescrambleEntries(entry, entry, 1);
-
-  lstrcpynA(record.method, kMethodTag, sizeof record.method);
-  std::uint32_t n = 0;
-  while (n < kEntryNameSize && entry[kEntryNameOffset + n] != '\0') {
-    record.name[n] = static_cast<char>(entry[kEntryNameOffset + n]);
-    ++n;
-  }
-  record.name[n] = '\0';
-  record.name[kEntryNameSize] = '\0';
-  record.position = ReadLe32(entry + kEntryPositionOffset);
-  record.extracted_size = ReadLe32(entry + kEntrySizeOffset);
-  record.compressed_size = record.extracted_size;
+  FillFromPlainEntry(entry, record);
 }
 
 PLUGIN_EXPORT std::int32_t PLUGIN_CALL GetArchiveInfo(const char* source, std::int32_t length,
