@@ -1,0 +1,49 @@
+// The host's side of the plug-in interface: which modules count as
+// plug-ins, and that a failing export leaves the host nothing to free.
+#include <gtest/gtest.h>
+
+#include "host/host_error.h"
+#include "host/plugin_host.h"
+#include "host_test_support.h"
+
+namespace {
+
+TEST(HostPluginLoader, KnowsEachPluginByItsKind) {
+  const PluginSet set = LoadPlugins(ProgramDirectory());
+  ASSERT_TRUE(set.Has(PluginKind::kArchive));
+  ASSERT_TRUE(set.Has(PluginKind::kImage));
+  for (const auto& plugin : set.plugins) {
+    if (plugin->kind() == PluginKind::kArchive) {
+      EXPECT_EQ(plugin->information()[kKindIndex], "00AM");
+      EXPECT_EQ(plugin->format_name(), "Vyn Archived File(ARC)");
+    } else {
+      EXPECT_EQ(plugin->information()[kPatternIndex], "*.GP8");
+    }
+  }
+  std::string why;
+  EXPECT_EQ(Plugin::Load(ProgramDirectory() + "/no-such-module.so", why), nullptr);
+  EXPECT_FALSE(why.empty());
+  EXPECT_THROW(LoadPlugins(ProgramDirectory() + "/no-such-directory"), HostError);
+}
+
+TEST(HostPluginLoader, FailingExportsLeaveNothingAllocated) {
+  const PluginSet set = LoadPlugins(ProgramDirectory());
+  const long live_at_start = LiveBlocks();
+  ScratchDirectory scratch;
+  const std::string text = scratch.File("t.txt");
+  WriteBytes(text, TextBytes("neither an archive nor a picture"));
+  const Bytes head = ReadBytes(text);
+  EXPECT_EQ(set.Recognise(text, head), nullptr);
+
+  for (const auto& plugin : set.plugins) {
+    if (plugin->kind() == PluginKind::kArchive) {
+      EXPECT_THROW(plugin->List(scratch.File("missing.arc")), HostError);
+      EXPECT_THROW(plugin->Extract(scratch.File("missing.arc"), {"a.txt", 3, 44}), HostError);
+    } else {
+      EXPECT_THROW(plugin->Picture(scratch.File("missing.gp8")), HostError);
+    }
+  }
+  EXPECT_EQ(LiveBlocks(), live_at_start);
+}
+
+}  // namespace
