@@ -26,6 +26,11 @@ constexpr std::uint32_t kBiBitCountOffset = 14;
 constexpr std::uint32_t kBiSizeImageOffset = 20;
 constexpr std::uint32_t kBiClrUsedOffset = 32;
 
+// The most one flag group can hold and give: a flag byte and eight matches
+// of two bytes, each copying up to 18 pixels.
+constexpr std::uint64_t kGroupMaxInput = 1 + 8 * 2;
+constexpr std::uint64_t kGroupMaxOutput = 8 * 18;
+
 constexpr std::uint16_t kPlanes = 1;
 constexpr std::uint16_t kBitCount = 8;
 
@@ -109,6 +114,13 @@ PLUGIN_EXPORT std::int32_t PLUGIN_CALL GetPicture(const char* source, std::int32
   // with a corner off the origin the two would disagree.
   const Gp8Header header = ReadGp8Header(picture.data);
   if (header.left != 0 || header.top != 0) return kPluginFailed;
+
+  // Every 17 bytes of stream (a flag byte and eight matches) give at most 144
+  // pixels: a picture that needs more than its stream can give is cut short,
+  // and is refused before its pixel block is allocated.
+  const std::uint64_t stream_length = picture.length - kPixelStreamOffset;
+  const std::uint64_t most_pixels = (stream_length / kGroupMaxInput + 1) * kGroupMaxOutput;
+  if (std::uint64_t{header.right} * header.bottom > most_pixels) return kPluginFailed;
 
   LockedBlock info;
   if (!info.Allocate(LMEM_MOVEABLE | LMEM_ZEROINIT, kHeaderBlockSize)) return kPluginFailed;
