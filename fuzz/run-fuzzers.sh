@@ -25,6 +25,7 @@ for harness in cobbet_recognise_fuzzer cobbet_listing_fuzzer cobbet_getfile_fuzz
   findings=$work/findings/$harness
   mkdir -p "$corpus" "$findings"
   cp -n "$seeds/$harness"/* "$corpus"/ 2>/dev/null
+  [ -d "fuzz/regressions/$harness" ] && cp -n "fuzz/regressions/$harness"/* "$corpus"/ 2>/dev/null
   log=$work/$harness.log
   "$bin/$harness" "$corpus" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
       -rss_limit_mb=2048 -dict="$(dict_for $harness)" -artifact_prefix="$findings/" >"$log" 2>&1
