@@ -3,7 +3,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test dlls test-win32 asan memcheck fuzz demo clean
+.PHONY: all deps build test dlls test-win32 asan memcheck fuzz bench demo clean
 
 all: build
 
@@ -48,6 +48,18 @@ fuzz: deps
 	cmake --build --preset fuzz -j $(JOBS)
 	build/fuzz/bin/make_seeds build/fuzz/fuzz-seeds >/dev/null
 	sh fuzz/run-fuzzers.sh build/fuzz build/fuzz/fuzz-seeds $(FUZZ_SECONDS)
+
+# Speed and memory figures against their yardsticks and targets, natively and
+# for the 32-bit DLL under Wine, printed as one table (optimised builds in
+# build/bench and build/bench-win32).
+BENCH_CONFIG = -G Ninja -DCMAKE_BUILD_TYPE=Release -DVYN_BUILD_BENCH=ON -DVYN_BUILD_TESTS=OFF
+bench: deps
+	cmake -S . -B build/bench $(BENCH_CONFIG) >/dev/null
+	cmake --build build/bench -j $(JOBS) --target vyn_bench
+	cmake -S . -B build/bench-win32 $(BENCH_CONFIG) \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw-i686.cmake >/dev/null
+	cmake --build build/bench-win32 -j $(JOBS) --target vyn_bench_win32
+	sh bench/run.sh build/bench build/bench-win32
 
 # The main job of vyn on sample data made by the project; results in demo-out/.
 demo: build

@@ -6,6 +6,8 @@ set -eu
 packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libstb-dev"
 # Sanitizers, fuzzing and memory checking.
 packages="$packages clang libclang-rt-14-dev valgrind"
+# Google Benchmark, for `make bench`.
+packages="$packages libbenchmark-dev"
 # The Windows DLLs: the MinGW-w64 cross compiler, GoogleTest's sources to build
 # with it, and 32-bit Wine to run the tests.
 packages="$packages g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest wine wine32:i386"

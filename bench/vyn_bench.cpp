@@ -1,0 +1,695 @@
+// The project's performance figures, side by side in one run, printed as one
+// table with each ratio against its target:
+//   decoding    GetPicture (memory input) against the classic ring-window
+//               decoder on the same streams, and memcpy of the same size;
+//   listing     GetArchiveInfo of 10,240 members against writing a
+//               zero-filled block of the listing's size (4.4 MB);
+//   lookup      GetFile (file input, memory output) of a small member from
+//               archives of 16, 1,024 and 10,240 members;
+//   extraction  `vyn extract` of 10,240 members against `cp -r` of the files;
+//   encoding    the host encoder's stream sizes against a greedy encoder;
+//   memory      the heap GetPicture holds at its peak, against the picture,
+//               the header block and the pixel block;
+//   win32       the 32-bit DLL's decoding under Wine, read from the file the
+//               Windows benchmark wrote.
+//
+// vyn_bench --work DIR [--prepare-only] [--win32 FILE] [benchmark flags]
+// The corpus and the archives are made in DIR (the corpus only once).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "classic_lzss.h"
+#include "greedy_lzss.h"
+#include "heap_census.h"
+#include "host/arc_writer.h"
+#include "host/gp8_encoder.h"
+#include "platform.h"
+#include "plugin_abi.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kHeaderBlockSize = 1078;
+constexpr std::size_t kListingMembers = 10240;
+constexpr std::size_t kLookupMemberCounts[] = {16, 1024, 10240};
+constexpr std::uint32_t kSmallMemberSize = 100;
+constexpr double kMegabyte = 1e6;
+
+// ---------------------------------------------------------------- corpus
+
+struct CorpusEntry {
+  std::string name;
+  CorpusKind kind;
+  CorpusSize size;
+  std::string path;
+  Bytes file;                    // the GP8 file
+  Bytes pixels;                  // the stream's pixels, bottom row first
+  std::size_t greedy_bytes = 0;  // the greedy encoder's stream
+};
+
+std::vector<CorpusEntry> corpus;
+
+IndexedPicture ToIndexedPicture(const CorpusPicture& picture) {
+  IndexedPicture indexed;
+  indexed.width = picture.width;
+  indexed.height = picture.height;
+  for (const auto& rgb : picture.palette) indexed.palette.push_back({rgb[0], rgb[1], rgb[2]});
+  indexed.pixels = picture.pixels;
+  return indexed;
+}
+
+Bytes BottomUpRows(const CorpusPicture& picture) {
+  Bytes rows;
+  rows.reserve(picture.pixels.size());
+  for (std::uint32_t y = picture.height; y-- > 0;) {
+    const auto row =
+        picture.pixels.begin() + static_cast<std::ptrdiff_t>(std::size_t{y} * picture.width);
+    rows.insert(rows.end(), row, row + picture.width);
+  }
+  return rows;
+}
+
+// Encodes every picture once with the host's encoder (the one `vyn encode`
+// runs) and with the greedy one; later runs read the files back.
+bool PrepareCorpus(const std::string& directory) {
+  fs::create_directories(directory);
+  for (CorpusKind kind : kCorpusKinds) {
+    for (CorpusSize size : kCorpusSizes) {
+      CorpusEntry entry{CorpusName(kind, size),
+                        kind,
+                        size,
+                        directory + "/" + CorpusName(kind, size) + ".gp8",
+                        {},
+                        {},
+                        0};
+      const CorpusPicture picture = MakeCorpusPicture(kind, size.width, size.height);
+      entry.pixels = BottomUpRows(picture);
+      const std::string greedy_path = directory + "/" + entry.name + ".greedy";
+      std::size_t greedy = 0;
+      if (!ReadFileBytes(entry.path, entry.file) || !(std::ifstream(greedy_path) >> greedy)) {
+        std::fprintf(stderr, "encoding %s\n", entry.name.c_str());
+        entry.file = EncodeGp8(ToIndexedPicture(picture));
+        greedy = GreedyLzssEncode(entry.pixels).size();
+        if (!WriteFileBytes(entry.path, entry.file)) return false;
+        std::ofstream(greedy_path) << greedy << '\n';
+      }
+      entry.greedy_bytes = greedy;
+      corpus.push_back(std::move(entry));
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- archives
+
+struct ArchiveSet {
+  std::size_t members = 0;
+  std::string path;
+  Bytes image;                       // the whole archive
+  std::uint32_t small_position = 0;  // of the last member, a small one
+};
+
+std::vector<ArchiveSet> archives;
+std::string members_directory;  // the 10,240 files the big archive holds
+std::string work_directory;
+
+// An archive of `count` members of 64 to 4,096 seeded random bytes, the last
+// one small; its directory scrambled, as the heavier case to list. With
+// `files`, every member is also written as a file of its own there.
+ArchiveSet MakeArchive(std::size_t count, const std::string& path, const std::string& files) {
+  std::mt19937 random(static_cast<std::uint32_t>(count));
+  std::vector<ArcSource> sources;
+  std::vector<Bytes> contents;
+  for (std::size_t i = 0; i < count; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "M%05zu.DAT", i);
+    const std::uint32_t size =
+        i + 1 == count ? kSmallMemberSize : 64 + static_cast<std::uint32_t>(random() % 4033);
+    Bytes bytes(size);
+    for (unsigned char& b : bytes) b = static_cast<unsigned char>(random());
+    sources.push_back({files.empty() ? name : files + "/" + name, name, size});
+    contents.push_back(std::move(bytes));
+  }
+  const ArcPlan plan = PlanArchive(path, sources);
+  ArchiveSet set;
+  set.members = count;
+  set.path = path;
+  set.image = ArcDirectoryBytes(plan, true);
+  for (std::size_t i = 0; i < count; ++i) {
+    set.image.insert(set.image.end(), contents[i].begin(), contents[i].end());
+    if (!files.empty()) WriteFileBytes(sources[i].path, contents[i]);
+  }
+  set.small_position = plan.entries.back().position;
+  WriteFileBytes(path, set.image);
+  return set;
+}
+
+void PrepareArchives() {
+  const std::string directory = work_directory + "/archives";
+  fs::remove_all(directory);
+  fs::create_directories(directory);
+  members_directory = directory + "/members";
+  fs::create_directories(members_directory);
+  for (std::size_t count : kLookupMemberCounts) {
+    const bool big = count == kListingMembers;
+    archives.push_back(MakeArchive(count, directory + "/a" + std::to_string(count) + ".arc",
+                                   big ? members_directory : ""));
+  }
+}
+
+// ---------------------------------------------------------------- plug-ins
+
+struct Plugins {
+  PluginLibrary wennel{"wennel"};
+  PluginLibrary cobbet{"cobbet"};
+  GetPictureFn GetPicture = nullptr;
+  IsSupportedFn IsSupported = nullptr;
+  GetArchiveInfoFn GetArchiveInfo = nullptr;
+  GetFileFn GetFile = nullptr;
+};
+
+Plugins* plugins = nullptr;
+
+// Recognises the archive from its head, as a host does before listing it:
+// that is what leaves the directory to be read descrambled.
+bool Recognise(const ArchiveSet& set) {
+  Bytes head(kHeadSize, 0);
+  std::copy_n(set.image.begin(), std::min(set.image.size(), head.size()), head.begin());
+  return plugins->IsSupported(set.path.c_str(), reinterpret_cast<HandleOrHead>(head.data())) ==
+         kRecognised;
+}
+
+// ---------------------------------------------------------------- benchmarks
+
+void DecodeWithGetPicture(benchmark::State& state, const CorpusEntry* entry) {
+  for (auto _ : state) {
+    HLOCAL header = nullptr;
+    HLOCAL pixels = nullptr;
+    if (plugins->GetPicture(reinterpret_cast<const char*>(entry->file.data()),
+                            static_cast<std::int32_t>(entry->file.size()), 1, &header, &pixels, 0,
+                            0) != kPluginOk) {
+      state.SkipWithError("GetPicture failed");
+      break;
+    }
+    LocalFree(header);
+    LocalFree(pixels);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(entry->pixels.size()));
+}
+
+void DecodeClassic(benchmark::State& state, const CorpusEntry* entry) {
+  Bytes out(entry->pixels.size());
+  const unsigned char* stream = entry->file.data() + kGp8StreamOffset;
+  const std::size_t stream_size = entry->file.size() - kGp8StreamOffset;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ClassicLzssDecode(stream, stream_size, out.data(), out.size()));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(out.size()));
+}
+
+void CopyMemory(benchmark::State& state, std::size_t bytes) {
+  Bytes from(bytes, 0x5A);
+  Bytes to(bytes, 0);
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), bytes);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
+}
+
+void ListArchive(benchmark::State& state, const ArchiveSet* set, bool memory_input) {
+  if (!Recognise(*set)) state.SkipWithError("archive not recognised");
+  for (auto _ : state) {
+    HLOCAL listing = nullptr;
+    const std::int32_t result =
+        memory_input
+            ? plugins->GetArchiveInfo(reinterpret_cast<const char*>(set->image.data()),
+                                      static_cast<std::int32_t>(set->image.size()), 1, &listing)
+            : plugins->GetArchiveInfo(set->path.c_str(), 0, 0, &listing);
+    if (result != kPluginOk) {
+      state.SkipWithError("GetArchiveInfo failed");
+      break;
+    }
+    LocalFree(listing);
+  }
+}
+
+// The floor of a listing: a block of the listing's size, written with zeros.
+void WriteZeroBlock(benchmark::State& state, std::size_t bytes) {
+  for (auto _ : state) {
+    HLOCAL block = LocalAlloc(LMEM_MOVEABLE, bytes);
+    void* data = LocalLock(block);
+    std::memset(data, 0, bytes);
+    benchmark::DoNotOptimize(data);
+    benchmark::ClobberMemory();
+    LocalUnlock(block);
+    LocalFree(block);
+  }
+}
+
+void LookUpMember(benchmark::State& state, const ArchiveSet* set) {
+  if (!Recognise(*set)) state.SkipWithError("archive not recognised");
+  for (auto _ : state) {
+    HLOCAL member = nullptr;
+    if (plugins->GetFile(set->path.c_str(), static_cast<std::int32_t>(set->small_position),
+                         reinterpret_cast<char*>(&member), 0x100, 0, 0) != kPluginOk) {
+      state.SkipWithError("GetFile failed");
+      break;
+    }
+    LocalFree(member);
+  }
+}
+
+// Runs a program with its output thrown away; true when it exits with 0.
+bool RunQuietly(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t child = 0;
+  const int rc = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void ExtractAll(benchmark::State& state, bool with_vyn) {
+  const ArchiveSet& set = archives.back();
+  const std::string out = work_directory + (with_vyn ? "/out-vyn" : "/out-cp");
+  const std::vector<std::string> command =
+      with_vyn
+          ? std::vector<std::string>{ProgramDirectory() + "vyn", "extract", set.path, "-o", out}
+          : std::vector<std::string>{"cp", "-r", members_directory, out};
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::remove_all(out);
+    state.ResumeTiming();
+    if (!RunQuietly(command)) {
+      state.SkipWithError("the command failed");
+      break;
+    }
+  }
+  // The loop is over: what follows is not timed.
+  const auto files = std::distance(fs::directory_iterator(out), fs::directory_iterator{});
+  if (static_cast<std::size_t>(files) != set.members) state.SkipWithError("files missing");
+  fs::remove_all(out);
+}
+
+// ---------------------------------------------------------------- checks
+
+// GetPicture, the classic decoder and the picture itself agree on every stream.
+bool CheckDecoders() {
+  for (const CorpusEntry& entry : corpus) {
+    HLOCAL header = nullptr;
+    HLOCAL pixels = nullptr;
+    if (plugins->GetPicture(reinterpret_cast<const char*>(entry.file.data()),
+                            static_cast<std::int32_t>(entry.file.size()), 1, &header, &pixels, 0,
+                            0) != kPluginOk) {
+      std::fprintf(stderr, "GetPicture failed on %s\n", entry.name.c_str());
+      return false;
+    }
+    const auto* block = static_cast<const unsigned char*>(LocalLock(pixels));
+    const bool same = std::equal(entry.pixels.begin(), entry.pixels.end(), block);
+    LocalUnlock(pixels);
+    LocalFree(pixels);
+    LocalFree(header);
+    Bytes classic(entry.pixels.size());
+    const std::size_t got =
+        ClassicLzssDecode(entry.file.data() + kGp8StreamOffset,
+                          entry.file.size() - kGp8StreamOffset, classic.data(), classic.size());
+    if (!same || got != classic.size() || classic != entry.pixels) {
+      std::fprintf(stderr, "the decoders disagree on %s\n", entry.name.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+struct PeakFigure {
+  std::string name;
+  std::int64_t peak = 0;      // heap bytes GetPicture added at its peak
+  std::int64_t expected = 0;  // the file, the header block and the pixel block
+};
+
+// GetPicture with file input: the working copy of the file, the header block
+// and the pixel block are all it may hold at once.
+std::vector<PeakFigure> MeasurePeaks() {
+  std::vector<PeakFigure> figures;
+  for (const CorpusEntry& entry : corpus) {
+    if (entry.size.width != 4096) continue;
+    HLOCAL header = nullptr;
+    HLOCAL pixels = nullptr;
+    const std::int64_t before = HeapBytesInUse();
+    ResetHeapPeak();
+    const std::int32_t result =
+        plugins->GetPicture(entry.path.c_str(), 0, 0, &header, &pixels, 0, 0);
+    const std::int64_t peak = HeapPeak() - before;
+    if (result != kPluginOk) continue;
+    const std::int64_t pixel_block = (std::int64_t{entry.size.width} + 3) * entry.size.height;
+    figures.push_back(
+        {entry.name, peak,
+         static_cast<std::int64_t>(entry.file.size() + kHeaderBlockSize) + pixel_block});
+    LocalFree(header);
+    LocalFree(pixels);
+  }
+  return figures;
+}
+
+// ---------------------------------------------------------------- the table
+
+struct Result {
+  double seconds = 0;  // per iteration
+  bool ok = false;
+};
+
+class Collector : public benchmark::BenchmarkReporter {
+ public:
+  bool ReportContext(const Context&) override { return true; }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration) continue;
+      Result r;
+      r.ok = !run.error_occurred;
+      r.seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      // The name as registered, without the run's settings (/real_time...).
+      const std::string name = run.run_name.function_name;
+      results[name] = r;
+      std::fprintf(stderr, "  %-36s %s\n", name.c_str(), r.ok ? "" : run.error_message.c_str());
+    }
+  }
+  std::map<std::string, Result> results;
+};
+
+std::string Fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+// 1234567 -> "1,234,567"
+std::string Grouped(std::int64_t value) {
+  const std::string digits = std::to_string(value < 0 ? -value : value);
+  std::string text = value < 0 ? "-" : "";
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i != 0 && (digits.size() - i) % 3 == 0) text += ',';
+    text += digits[i];
+  }
+  return text;
+}
+
+std::string Duration(double seconds) {
+  if (seconds >= 1) return Fixed(seconds, 2) + " s";
+  if (seconds >= 1e-3) return Fixed(seconds * 1e3, 2) + " ms";
+  return Fixed(seconds * 1e6, 1) + " us";
+}
+
+struct Row {
+  std::string what, measured, against, ratio, target, met, note;
+};
+
+class Table {
+ public:
+  void Add(Row row) { rows_.push_back(std::move(row)); }
+  void Rule() { rows_.push_back({}); }
+  void Print() const {
+    const Row head{"figure", "measured", "against", "ratio", "target", "met", "for scale"};
+    std::size_t w[7] = {};
+    auto widen = [&w](const Row& r) {
+      const std::string* cells[] = {&r.what,   &r.measured, &r.against, &r.ratio,
+                                    &r.target, &r.met,      &r.note};
+      for (int i = 0; i < 7; ++i) w[i] = std::max(w[i], cells[i]->size());
+    };
+    widen(head);
+    for (const Row& r : rows_) widen(r);
+    auto print = [&w](const Row& r) {
+      std::printf("| %-*s | %*s | %*s | %*s | %-*s | %-*s | %-*s |\n", int(w[0]), r.what.c_str(),
+                  int(w[1]), r.measured.c_str(), int(w[2]), r.against.c_str(), int(w[3]),
+                  r.ratio.c_str(), int(w[4]), r.target.c_str(), int(w[5]), r.met.c_str(), int(w[6]),
+                  r.note.c_str());
+    };
+    auto rule = [&w]() {
+      std::printf("|");
+      for (std::size_t width : w) std::printf("%s|", std::string(width + 2, '-').c_str());
+      std::printf("\n");
+    };
+    print(head);
+    rule();
+    for (const Row& r : rows_) {
+      if (r.what.empty()) continue;
+      print(r);
+    }
+  }
+
+ private:
+  std::vector<Row> rows_;
+};
+
+std::string Met(bool met) { return met ? "yes" : "NO"; }
+
+std::string MachineLine() {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line, model = "unknown CPU";
+  while (std::getline(cpuinfo, line)) {
+    if (line.rfind("model name", 0) == 0) {
+      model = line.substr(line.find(':') + 2);
+      break;
+    }
+  }
+  return std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores (nproc), " + model;
+}
+
+std::vector<Win32DecodeFigure> ReadWin32Figures(const std::string& path) {
+  std::vector<Win32DecodeFigure> figures;
+  std::ifstream in(path);
+  Win32DecodeFigure f;
+  while (in >> f.name >> f.dll_mbps >> f.classic_mbps >> f.memcpy_mbps) figures.push_back(f);
+  return figures;
+}
+
+void PrintTable(const Collector& collector, const std::vector<PeakFigure>& peaks,
+                const std::string& win32_path) {
+  auto get = [&collector](const std::string& name) {
+    const auto it = collector.results.find(name);
+    return it == collector.results.end() ? Result{} : it->second;
+  };
+  Table table;
+
+  // Decoding.
+  double log_sum = 0;
+  int log_count = 0;
+  bool every_kind = true;
+  for (const CorpusEntry& entry : corpus) {
+    const Result plugin = get("decode/" + entry.name + "/GetPicture");
+    const Result classic = get("decode/" + entry.name + "/classic");
+    const std::string size =
+        std::to_string(entry.size.width) + "x" + std::to_string(entry.size.height);
+    const Result copy = get("memcpy/" + size);
+    if (!plugin.ok || !classic.ok) {
+      table.Add({"decode " + entry.name, "failed", "", "", ">= 1.5x", "NO", ""});
+      every_kind = false;
+      continue;
+    }
+    const double bytes = static_cast<double>(entry.pixels.size());
+    const double ratio = classic.seconds / plugin.seconds;
+    log_sum += std::log(ratio);
+    ++log_count;
+    every_kind = every_kind && ratio >= 1.5;
+    table.Add({"decode " + entry.name + " (MB/s)",
+               "GetPicture " + Fixed(bytes / plugin.seconds / kMegabyte, 0),
+               "classic " + Fixed(bytes / classic.seconds / kMegabyte, 0), Fixed(ratio, 2) + "x",
+               ">= 1.5x", Met(ratio >= 1.5),
+               copy.ok ? "memcpy " + Fixed(bytes / copy.seconds / kMegabyte, 0) : ""});
+  }
+  if (log_count > 0) {
+    const double mean = std::exp(log_sum / log_count);
+    table.Add({"decode, geometric mean of " + std::to_string(log_count), "", "",
+               Fixed(mean, 2) + "x", ">= 4x", Met(mean >= 4 && every_kind), ""});
+  }
+
+  // Listing.
+  const std::size_t listing_bytes = (kListingMembers + 1) * sizeof(FileInfoRecord);
+  const Result floor = get("listing/zero-filled-block");
+  for (const char* input : {"memory", "file"}) {
+    const Result listing = get(std::string("listing/10240/") + input);
+    if (!listing.ok || !floor.ok) continue;
+    const double ratio = listing.seconds / floor.seconds;
+    table.Add(
+        {std::string("list 10,240 members, ") + input + " input",
+         "GetArchiveInfo " + Duration(listing.seconds),
+         "zero-filled " + Fixed(listing_bytes / kMegabyte, 1) + " MB " + Duration(floor.seconds),
+         Fixed(ratio, 2) + "x", "<= 2x", Met(ratio <= 2), ""});
+  }
+
+  // Lookup.
+  const Result smallest = get("lookup/16");
+  for (std::size_t count : kLookupMemberCounts) {
+    const Result lookup = get("lookup/" + std::to_string(count));
+    if (!lookup.ok || !smallest.ok) continue;
+    const double ratio = lookup.seconds / smallest.seconds;
+    const bool targeted = count == kListingMembers;
+    table.Add({"look up a member of " + Grouped(static_cast<std::int64_t>(count)),
+               "GetFile " + Duration(lookup.seconds), "16 members " + Duration(smallest.seconds),
+               Fixed(ratio, 2) + "x", targeted ? "<= 5x" : "", targeted ? Met(ratio <= 5) : "",
+               ""});
+  }
+
+  // Extraction.
+  const Result vyn = get("extract/10240/vyn");
+  const Result cp = get("extract/10240/cp");
+  if (vyn.ok && cp.ok) {
+    const double ratio = vyn.seconds / cp.seconds;
+    table.Add({"extract 10,240 members", "vyn extract " + Duration(vyn.seconds),
+               "cp -r " + Duration(cp.seconds), Fixed(ratio, 2) + "x", "<= 3x", Met(ratio <= 3),
+               ""});
+  } else {
+    table.Add({"extract 10,240 members", "not measured", "", "", "<= 3x", "NO", ""});
+  }
+
+  // Encoding.
+  for (const CorpusEntry& entry : corpus) {
+    const auto optimal = static_cast<std::int64_t>(entry.file.size() - kGp8StreamOffset);
+    const auto greedy = static_cast<std::int64_t>(entry.greedy_bytes);
+    const double ratio = static_cast<double>(optimal) / static_cast<double>(greedy);
+    table.Add(
+        {"encode " + entry.name + " (stream bytes)", "vyn encode " + Grouped(optimal),
+         "greedy " + Grouped(greedy), Fixed(ratio, 4), "< 1", Met(optimal < greedy),
+         Fixed(100.0 * static_cast<double>(optimal) / static_cast<double>(entry.pixels.size()), 1) +
+             "% of the pixels"});
+  }
+
+  // Peak memory.
+  for (const PeakFigure& p : peaks) {
+    const std::int64_t beyond = p.peak - p.expected;
+    table.Add({"GetPicture peak heap, " + p.name + ", file input", Grouped(p.peak) + " B",
+               "file+header+pixels " + Grouped(p.expected) + " B",
+               Fixed(static_cast<double>(p.peak) / static_cast<double>(p.expected), 4),
+               "nothing more of size", Met(beyond < 65536), Grouped(beyond) + " B besides"});
+  }
+
+  // The 32-bit DLL under Wine.
+  const std::vector<Win32DecodeFigure> win32 = ReadWin32Figures(win32_path);
+  double win32_log = 0;
+  for (const Win32DecodeFigure& f : win32) {
+    const double ratio = f.dll_mbps / f.classic_mbps;
+    win32_log += std::log(ratio);
+    table.Add({"win32 decode " + f.name + " (MB/s)", "wennel.dll " + Fixed(f.dll_mbps, 0),
+               "classic i686 " + Fixed(f.classic_mbps, 0), Fixed(ratio, 2) + "x", "", "",
+               "memcpy " + Fixed(f.memcpy_mbps, 0)});
+  }
+  if (!win32.empty()) {
+    const double mean = std::exp(win32_log / static_cast<double>(win32.size()));
+    table.Add({"win32 decode, geometric mean of " + std::to_string(win32.size()), "", "",
+               Fixed(mean, 2) + "x", ">= 3x", Met(mean >= 3), "one process under Wine"});
+  } else {
+    table.Add({"win32 decode, geometric mean", "not measured", "", "", ">= 3x", "NO",
+               "no figures in " + win32_path});
+  }
+
+  std::printf("Machine: %s\n\n", MachineLine().c_str());
+  table.Print();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  std::string win32_path;
+  bool prepare_only = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--work" && i + 1 < argc) {
+      work_directory = argv[++i];
+    } else if (arg == "--win32" && i + 1 < argc) {
+      win32_path = argv[++i];
+    } else if (arg == "--prepare-only") {
+      prepare_only = true;
+    } else {
+      std::fprintf(stderr,
+                   "usage: %s --work DIR [--prepare-only] [--win32 FILE] [benchmark flags]\n",
+                   argv[0]);
+      return 2;
+    }
+  }
+  if (work_directory.empty()) work_directory = ProgramDirectory() + "../bench-work";
+
+  if (!PrepareCorpus(work_directory + "/corpus")) {
+    std::fprintf(stderr, "cannot write the corpus in %s\n", work_directory.c_str());
+    return 1;
+  }
+  if (prepare_only) return 0;
+  PrepareArchives();
+
+  Plugins loaded;
+  plugins = &loaded;
+  loaded.GetPicture = loaded.wennel.Export<GetPictureFn>("GetPicture");
+  loaded.IsSupported = loaded.cobbet.Export<IsSupportedFn>("IsSupported");
+  loaded.GetArchiveInfo = loaded.cobbet.Export<GetArchiveInfoFn>("GetArchiveInfo");
+  loaded.GetFile = loaded.cobbet.Export<GetFileFn>("GetFile");
+  if (!loaded.GetPicture || !loaded.IsSupported || !loaded.GetArchiveInfo || !loaded.GetFile) {
+    std::fprintf(stderr, "the plug-ins cannot be loaded from %s\n", ProgramDirectory().c_str());
+    return 1;
+  }
+  if (!CheckDecoders()) return 1;
+  const std::vector<PeakFigure> peaks = MeasurePeaks();
+
+  for (const CorpusEntry& entry : corpus) {
+    benchmark::RegisterBenchmark(("decode/" + entry.name + "/GetPicture").c_str(),
+                                 DecodeWithGetPicture, &entry)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark(("decode/" + entry.name + "/classic").c_str(), DecodeClassic,
+                                 &entry)
+        ->UseRealTime();
+  }
+  for (CorpusSize size : kCorpusSizes) {
+    const std::string name = std::to_string(size.width) + "x" + std::to_string(size.height);
+    benchmark::RegisterBenchmark(("memcpy/" + name).c_str(), CopyMemory,
+                                 std::size_t{size.width} * size.height)
+        ->UseRealTime();
+  }
+  const ArchiveSet* big = &archives.back();
+  benchmark::RegisterBenchmark("listing/10240/memory", ListArchive, big, true)->UseRealTime();
+  benchmark::RegisterBenchmark("listing/10240/file", ListArchive, big, false)->UseRealTime();
+  benchmark::RegisterBenchmark("listing/zero-filled-block", WriteZeroBlock,
+                               (kListingMembers + 1) * sizeof(FileInfoRecord))
+      ->UseRealTime();
+  for (const ArchiveSet& set : archives) {
+    benchmark::RegisterBenchmark(("lookup/" + std::to_string(set.members)).c_str(), LookUpMember,
+                                 &set)
+        ->UseRealTime();
+  }
+  benchmark::RegisterBenchmark("extract/10240/vyn", ExtractAll, true)->UseRealTime()->Iterations(3);
+  benchmark::RegisterBenchmark("extract/10240/cp", ExtractAll, false)->UseRealTime()->Iterations(3);
+
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::Shutdown();
+  std::fprintf(stderr, "\n");
+  PrintTable(collector, peaks, win32_path);
+  return 0;
+}
