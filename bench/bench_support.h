@@ -49,11 +49,13 @@ class PluginLibrary {
 // The directory that holds the running program, with a trailing separator.
 std::string ProgramDirectory();
 
-// Decode speeds of the 32-bit DLL, one line per corpus picture:
-// "<name> <DLL MB/s> <classic MB/s> <memcpy MB/s>".
+// Decode speeds of the 32-bit DLL, one line per corpus picture (see
+// win32_decode_bench.cpp).
 struct Win32DecodeFigure {
   std::string name;
   double dll_mbps = 0;
   double classic_mbps = 0;
   double memcpy_mbps = 0;
+  double classic_in_block_mbps = 0;  // the classic decoder into a new pixel block
+  double decoder_alone_mbps = 0;     // the DLL's decoder without GetPicture around it
 };
