@@ -26,7 +26,8 @@ inline std::vector<unsigned char> GreedyLzssEncode(std::span<const unsigned char
   std::vector<unsigned char> seq(kWindow + n + 2, 0);
   std::copy(data.begin(), data.end(), seq.begin() + kWindow);
   auto hash = [&seq](std::size_t q) {
-    const std::uint32_t key = seq[q] | (seq[q + 1] << 8) | (seq[q + 2] << 16);
+    const std::uint32_t key = std::uint32_t{seq[q]} | (std::uint32_t{seq[q + 1]} << 8) |
+                              (std::uint32_t{seq[q + 2]} << 16);
     return (key * 2654435761u) >> (32 - kHashBits);
   };
   std::vector<std::uint32_t> head(std::size_t{1} << kHashBits, kNone);
