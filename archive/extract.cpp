@@ -25,15 +25,18 @@ constexpr char kPartialSuffix[] = ".vyn-part";
 
 // Finds the member that starts at position by scanning the directory itself,
 // first match in directory order, and leaves its record in FoundEntry.
+// Scrambling is an exclusive-or, so the position is scrambled once to the
+// form the directory stores, and the entries are compared as they stand.
 bool FindEntryByPosition(const char* archive, std::uint32_t position) {
   ArchiveDirectory directory;
   if (!ReadArchiveDirectory(archive, 0, false, directory)) return false;
+  unsigned char probe[kEntrySize] = {};
+  WriteLe32(probe + kEntryPositionOffset, position);
+  DescrambleEntries(probe, probe, 1);
+  const std::uint32_t stored = ReadLe32(probe + kEntryPositionOffset);
   for (std::uint32_t i = 0; i < directory.count; ++i) {
     const unsigned char* raw = directory.entries + i * kEntrySize;
-    unsigned char entry[kEntrySize];
-    std::memcpy(entry, raw, kEntrySize);
-    DescrambleEntries(entry, entry, 1);
-    if (ReadLe32(entry + kEntryPositionOffset) != position) continue;
+    if (ReadLe32(raw + kEntryPositionOffset) != stored) continue;
     FoundEntry = FileInfoRecord{};
     FillRecord(raw, FoundEntry);
     return true;
