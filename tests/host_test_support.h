@@ -101,44 +101,6 @@ inline WindowMatch LongestAt(const std::array<unsigned char, kWindow>& window, s
   return best;
 }
 
-// Greedy LZSS: at each step the longest match, or a literal when no match
-// reaches 3 bytes.
-inline Bytes GreedyEncode(std::span<const unsigned char> data) {
-  std::array<unsigned char, kWindow> window{};
-  std::size_t r = kStart;
-  Bytes stream;
-  std::size_t flag_at = 0;
-  std::size_t items = 0;
-  auto start_item = [&](bool literal) {
-    if (items % 8 == 0) {
-      flag_at = stream.size();
-      stream.push_back(0);
-    }
-    if (literal)
-      stream[flag_at] = static_cast<unsigned char>(stream[flag_at] | (1u << (items % 8)));
-    ++items;
-  };
-  std::size_t i = 0;
-  while (i < data.size()) {
-    const WindowMatch best = LongestAt(window, r, data, i);
-    const std::size_t length = best.length >= 3 ? best.length : 1;
-    if (length == 1) {
-      start_item(true);
-      stream.push_back(data[i]);
-    } else {
-      start_item(false);
-      stream.push_back(static_cast<unsigned char>(best.position & 0xFF));
-      stream.push_back(static_cast<unsigned char>(((best.position >> 8) << 4) | (length - 3)));
-    }
-    for (std::size_t k = 0; k < length; ++k) {
-      window[r] = data[i + k];
-      r = (r + 1) % kWindow;
-    }
-    i += length;
-  }
-  return stream;
-}
-
 // The fewest bits (9 a literal, 17 a match) any stream for the data needs,
 // by brute force: the window after data[0..i) is out is the same whatever
 // items produced it, so the longest match at each i is found once.

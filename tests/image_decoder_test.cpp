@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "../bench/classic_lzss.h"
-#include "../bench/gp8_corpus.h"
-#include "../bench/greedy_lzss.h"
+#include "classic_lzss.h"
+#include "gp8_corpus.h"
+#include "greedy_lzss.h"
 #include "ring_window_decoder.h"
 #include "wennel_api.h"
 
