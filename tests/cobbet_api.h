@@ -62,15 +62,3 @@ class CobbetTest : public ::testing::Test {
   Cobbet api_;
   long live_at_start_ = 0;
 };
-
-// Takes over a block handed out by a plug-in: its bytes, then frees it.
-inline Bytes TakeBlock(HLOCAL block) {
-  Bytes bytes;
-  if (block == nullptr) return bytes;
-  const SIZE_T size = LocalSize(block);
-  const auto* data = static_cast<const unsigned char*>(LocalLock(block));
-  if (data != nullptr) bytes.assign(data, data + size);
-  LocalUnlock(block);
-  LocalFree(block);
-  return bytes;
-}

@@ -198,3 +198,14 @@ void FillNewBlocks(int byte) {
   PlatformFillNewBlocks(byte);
 #endif
 }
+
+std::vector<unsigned char> TakeBlock(HLOCAL block) {
+  std::vector<unsigned char> bytes;
+  if (block == nullptr) return bytes;
+  const SIZE_T size = LocalSize(block);
+  const auto* data = static_cast<const unsigned char*>(LocalLock(block));
+  if (data != nullptr) bytes.assign(data, data + size);
+  LocalUnlock(block);
+  LocalFree(block);
+  return bytes;
+}

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform.h"
+
 class PluginModule {
  public:
   explicit PluginModule(const std::string& path);
@@ -35,6 +37,10 @@ std::string ProgramDirectory();
 
 // Live local-memory blocks in the whole process, plug-ins included.
 long LiveBlocks();
+
+// Takes over a block a plug-in handed out, as a host does: its bytes, then
+// frees it. An empty vector for a null handle or a block of 0 bytes.
+std::vector<unsigned char> TakeBlock(HLOCAL block);
 
 // From now on every local block allocated without LMEM_ZEROINIT starts filled
 // with this byte, as under a debugging heap, so that bytes a plug-in hands out

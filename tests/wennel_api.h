@@ -77,18 +77,6 @@ class WennelTest : public ::testing::Test {
     return api_.IsSupported("test.gp8", reinterpret_cast<HandleOrHead>(head.data()));
   }
 
-  // Takes over a block handed out by the plug-in: its bytes, then frees it.
-  static Bytes Take(HLOCAL block) {
-    Bytes bytes;
-    if (block == nullptr) return bytes;
-    const SIZE_T size = LocalSize(block);
-    const auto* data = static_cast<const unsigned char*>(LocalLock(block));
-    if (data != nullptr) bytes.assign(data, data + size);
-    LocalUnlock(block);
-    LocalFree(block);
-    return bytes;
-  }
-
   // Calls GetPicture and takes over both blocks on success. On failure the
   // handle variables must not have been written.
   Dib Picture(const char* source, std::int32_t length, std::uint32_t flags) {
@@ -104,8 +92,8 @@ class WennelTest : public ::testing::Test {
     }
     EXPECT_NE(header, kUntouchedHandle);
     EXPECT_NE(pixels, kUntouchedHandle);
-    if (header != kUntouchedHandle) dib.header = Take(header);
-    if (pixels != kUntouchedHandle) dib.pixels = Take(pixels);
+    if (header != kUntouchedHandle) dib.header = TakeBlock(header);
+    if (pixels != kUntouchedHandle) dib.pixels = TakeBlock(pixels);
     return dib;
   }
 
