@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <cstring>
 
+#if defined(__i386__)
+#include <emmintrin.h>
+#endif
+
 // The 32-bit Windows build may count on SSE2 (every Windows that runs the
 // viewer has it): the fixed-size copies below become single 16-byte moves.
 #if defined(__GNUC__) && defined(__i386__)
@@ -20,6 +24,9 @@ constexpr std::size_t kWindowMask = kWindowSize - 1;
 constexpr unsigned kMatchLengthMask = 0x0F;
 constexpr unsigned kMatchPositionHighMask = 0xF0;
 constexpr unsigned kAllLiterals = 0xFF;
+// Set above a flag byte's eight bits: once the items have shifted out, only
+// this bit is left, so a group needs no item counter.
+constexpr unsigned kFlagGroupEnd = 0x100;
 
 // A whole flag group takes at most a flag byte and eight two-byte matches...
 constexpr std::size_t kGroupMaxInput = 1 + kItemsPerFlagByte * 2;
@@ -30,7 +37,16 @@ constexpr std::size_t kGroupMaxOutput =
     (kItemsPerFlagByte - 1) * kMaxMatchLength + kWideStore;  // 158
 
 // Fixed-size moves: the compiler turns each into one load and one store.
+#if defined(__i386__)
+// A 32-bit build would move 8 bytes as two pairs of 4-byte moves, taking two
+// general registers; an XMM register does it in one.
+inline void Copy8(unsigned char* to, const unsigned char* from) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(to),
+                   _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from)));
+}
+#else
 inline void Copy8(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 8); }
+#endif
 inline void Copy16(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 16); }
 inline std::uint64_t Load8(const unsigned char* from) {
   std::uint64_t v;
@@ -64,6 +80,9 @@ void CopyEarlyMatch(unsigned char* out, std::size_t written, std::size_t distanc
 // For a pattern of d bytes (2 to 7): the most whole periods within 8 bytes.
 // Four stores of 8 bytes that far apart cover at least 23 bytes.
 constexpr unsigned char kPatternStep[8] = {0, 0, 8, 6, 8, 5, 6, 7};
+// For a pattern of d bytes: the mask of the d lowest bytes of 8.
+constexpr std::uint64_t kPatternMask[8] = {
+    0, 0, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFF, 0xFFFFFFFFFFFF, 0xFFFFFFFFFFFFFF};
 static_assert(3 * 5 + 8 >= kMaxMatchLength && 3 * 8 + 8 <= 32);
 
 // Copies a match of 3 to 18 bytes from `distance` bytes back to `to`, where
@@ -92,16 +111,72 @@ inline void CopyMatch(unsigned char* to, std::size_t distance) {
     // same 8 bytes again a whole number of periods on, four times in all.
     // Every store comes from the register: none waits on a load of bytes
     // just stored.
+    const std::size_t step = kPatternStep[distance];
+#if defined(__i386__)
+    // A 32-bit build has no 64-bit general registers: its 64-bit shifts take
+    // several instructions and registers. SSE2 shifts 64 bits in one.
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(distance * 8));
+    __m128i pattern =
+        _mm_and_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(from)),
+                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kPatternMask[distance])));
+    pattern = _mm_or_si128(pattern, _mm_sll_epi64(pattern, shift));
+    if (distance < 4)
+      pattern = _mm_or_si128(pattern, _mm_sll_epi64(pattern, _mm_add_epi64(shift, shift)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), pattern);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + step), pattern);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + 2 * step), pattern);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + 3 * step), pattern);
+#else
     const unsigned shift = static_cast<unsigned>(distance) * 8;
-    std::uint64_t pattern = Load8(from) & ((std::uint64_t{1} << shift) - 1);
+    std::uint64_t pattern = Load8(from) & kPatternMask[distance];
     pattern |= pattern << shift;
     if (distance < 4) pattern |= pattern << (2 * shift);
-    const std::size_t step = kPatternStep[distance];
     Store8(to, pattern);
     Store8(to + step, pattern);
     Store8(to + 2 * step, pattern);
     Store8(to + 3 * step, pattern);
+#endif
   }
+}
+
+// Decodes one flag group from `in_at` to `out_at`, moving both on past it;
+// `out` is the first byte of the pixels. The caller has made sure that the
+// whole group fits both the input and the pixels. `kReachesBefore`: whether a
+// match may still reach before the first byte, true until 4096 bytes are out;
+// past that, the test is spared. Copies of the pointers keep them in registers.
+template <bool kReachesBefore>
+inline void ExpandGroup(const unsigned char*& in_at, unsigned char*& out_at,
+                        unsigned char* const out) {
+  const unsigned char* in = in_at;
+  unsigned char* to = out_at;
+  unsigned flags = *in++;
+  if (flags == kAllLiterals) {
+    Copy8(to, in);
+    in_at = in + kItemsPerFlagByte;
+    out_at = to + kItemsPerFlagByte;
+    return;
+  }
+  for (flags |= kFlagGroupEnd; flags != 1; flags >>= 1) {
+    if ((flags & 1) != 0) {
+      *to++ = *in++;
+      continue;
+    }
+    const unsigned b0 = in[0];
+    const unsigned b1 = in[1];
+    in += 2;
+    const std::size_t position = b0 | ((b1 & kMatchPositionHighMask) << 4);
+    const std::size_t length = (b1 & kMatchLengthMask) + kMinMatchLength;
+    const auto written = static_cast<std::size_t>(to - out);
+    const std::size_t distance = MatchDistance(position, written);
+    if (kReachesBefore && distance > written) {
+      CopyEarlyMatch(out, written, distance, length);
+    } else {
+      CopyMatch(to, distance);
+    }
+    to += length;
+  }
+  in_at = in;
+  out_at = to;
 }
 
 // Expands the stream into out[0, count), the pixels in stream order.
@@ -114,36 +189,17 @@ inline void CopyMatch(unsigned char* to, std::size_t distance) {
 bool ExpandStream(std::span<const unsigned char> stream, unsigned char* out, std::size_t count) {
   const unsigned char* in = stream.data();
   const unsigned char* const in_end = in + stream.size();
-  std::size_t written = 0;
-
-  while (count - written >= kGroupMaxOutput &&
-         static_cast<std::size_t>(in_end - in) >= kGroupMaxInput) {
-    unsigned flags = *in++;
-    if (flags == kAllLiterals) {
-      Copy8(out + written, in);
-      in += kItemsPerFlagByte;
-      written += kItemsPerFlagByte;
-      continue;
+  unsigned char* to = out;
+  if (count >= kGroupMaxOutput && stream.size() >= kGroupMaxInput) {
+    // The last places a whole group may start at.
+    const unsigned char* const in_last = in_end - kGroupMaxInput;
+    const unsigned char* const out_last = out + (count - kGroupMaxOutput);
+    while (in <= in_last && to <= out_last && to - out < static_cast<std::ptrdiff_t>(kWindowSize)) {
+      ExpandGroup<true>(in, to, out);
     }
-    for (unsigned item = 0; item < kItemsPerFlagByte; ++item, flags >>= 1) {
-      if ((flags & 1) != 0) {
-        out[written++] = *in++;
-        continue;
-      }
-      const unsigned b0 = in[0];
-      const unsigned b1 = in[1];
-      in += 2;
-      const std::size_t position = b0 | ((b1 & kMatchPositionHighMask) << 4);
-      const std::size_t length = (b1 & kMatchLengthMask) + kMinMatchLength;
-      const std::size_t distance = MatchDistance(position, written);
-      if (distance <= written) {
-        CopyMatch(out + written, distance);
-      } else {
-        CopyEarlyMatch(out, written, distance, length);
-      }
-      written += length;
-    }
+    while (in <= in_last && to <= out_last) ExpandGroup<false>(in, to, out);
   }
+  auto written = static_cast<std::size_t>(to - out);
 
   // The careful tail: every item checked against both ends.
   while (written < count) {
