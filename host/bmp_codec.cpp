@@ -65,10 +65,7 @@ std::optional<IndexedPicture> DecodeIndexedBmp(std::span<const unsigned char> by
     throw HostError("is truncated (its colour table)");
 
   IndexedPicture picture;
-  for (std::uint32_t i = 0; i < colours; ++i) {
-    const unsigned char* entry = bytes.data() + table_at + i * kColourEntrySize;
-    picture.palette.push_back({entry[2], entry[1], entry[0]});
-  }
+  picture.palette = ReadRgbQuads(bytes.data() + table_at, colours);
 
   const bool top_down = height < 0;
   picture.width = static_cast<std::uint32_t>(width);
@@ -136,4 +133,14 @@ Bytes EncodeIndexedBmp(const IndexedPicture& picture) {
     std::copy(from, from + picture.width, row);
   }
   return out;
+}
+
+std::vector<Rgb> ReadRgbQuads(const unsigned char* table, std::uint32_t count) {
+  std::vector<Rgb> palette;
+  palette.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const unsigned char* quad = table + i * kColourEntrySize;
+    palette.push_back({quad[2], quad[1], quad[0]});
+  }
+  return palette;
 }

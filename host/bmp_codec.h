@@ -4,12 +4,17 @@
 
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "file_io.h"
 #include "indexed_picture.h"
 
 // True when the bytes begin with the BMP signature "BM".
 bool IsBmp(std::span<const unsigned char> bytes);
+
+// A colour table of `count` RGBQUADs (blue, green, red, unused), as BMP files
+// and DIBs hold it.
+std::vector<Rgb> ReadRgbQuads(const unsigned char* table, std::uint32_t count);
 
 // Decodes a palette BMP. Returns nothing for a BMP of more bits a pixel or
 // with an old-style (12-byte) header. Throws HostError with the reason for a

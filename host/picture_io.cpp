@@ -81,10 +81,7 @@ IndexedPicture PictureFromDib(std::span<const unsigned char> header,
     throw HostError("the bitmap header holds no complete colour table");
 
   IndexedPicture picture;
-  for (std::uint32_t i = 0; i < colours; ++i) {
-    const unsigned char* entry = header.data() + info_size + i * kDibColourEntrySize;
-    picture.palette.push_back({entry[2], entry[1], entry[0]});
-  }
+  picture.palette = ReadRgbQuads(header.data() + info_size, colours);
   const bool top_down = height < 0;
   picture.width = static_cast<std::uint32_t>(width);
   picture.height = static_cast<std::uint32_t>(top_down ? -std::int64_t{height} : height);
