@@ -27,7 +27,9 @@ inline std::string CorpusName(CorpusKind kind, CorpusSize size) {
 bool ReadFileBytes(const std::string& path, Bytes& bytes);
 bool WriteFileBytes(const std::string& path, const Bytes& bytes);
 
-// A plug-in loaded from the directory of the running program.
+// A plug-in loaded from the directory of the running program. Not the tests'
+// PluginModule: on Windows that one redirects the plug-in's LocalAlloc and
+// LocalFree to count blocks, which would weigh on every call timed here.
 class PluginLibrary {
  public:
   explicit PluginLibrary(const std::string& name);
