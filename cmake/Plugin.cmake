@@ -1,25 +1,37 @@
-# add_vyn_plugin(NAME DEF file.def SOURCES ...)
+# add_vyn_plugin(NAME DEF file.def SOURCES ... [VARIANT_OF PLUGIN VARIANT_DIR DIR])
 #
 # Builds a plug-in as a loadable module named exactly NAME (no "lib" prefix)
 # from the shared frame and the given sources. The module-definition file is
 # the one list of exports: on Windows the linker reads it, elsewhere it is
 # turned into a version script, so both builds export the same names and
 # nothing else.
+#
+# A variant is another build of an existing plug-in for the tests alone: it
+# takes the plug-in's file name but lands in the subdirectory DIR of the
+# output directory, where no host looks for plug-ins, and it is left out of
+# `plugins` and of the export-table checks.
 function(add_vyn_plugin name)
-  cmake_parse_arguments(PLUGIN "" "DEF" "SOURCES" ${ARGN})
+  cmake_parse_arguments(PLUGIN "" "DEF;VARIANT_OF;VARIANT_DIR" "SOURCES" ${ARGN})
   add_library(${name} MODULE ${PLUGIN_SOURCES})
   set_target_properties(${name} PROPERTIES PREFIX "")
   target_link_libraries(${name} PRIVATE frame)
   vyn_warnings(${name})
 
-  # Recorded for the checks of each plug-in's export table; `plugins` builds
-  # every plug-in and nothing else.
-  set_target_properties(${name} PROPERTIES VYN_DEF ${PLUGIN_DEF})
-  set_property(GLOBAL APPEND PROPERTY VYN_PLUGINS ${name})
-  if(NOT TARGET plugins)
-    add_custom_target(plugins)
+  if(PLUGIN_VARIANT_OF)
+    set_target_properties(${name} PROPERTIES
+      OUTPUT_NAME ${PLUGIN_VARIANT_OF}
+      LIBRARY_OUTPUT_DIRECTORY ${CMAKE_LIBRARY_OUTPUT_DIRECTORY}/${PLUGIN_VARIANT_DIR}
+      BUILD_RPATH "$ORIGIN/..")
+  else()
+    # Recorded for the checks of each plug-in's export table; `plugins`
+    # builds every plug-in and nothing else.
+    set_target_properties(${name} PROPERTIES VYN_DEF ${PLUGIN_DEF})
+    set_property(GLOBAL APPEND PROPERTY VYN_PLUGINS ${name})
+    if(NOT TARGET plugins)
+      add_custom_target(plugins)
+    endif()
+    add_dependencies(plugins ${name})
   endif()
-  add_dependencies(plugins ${name})
 
   if(WIN32)
     # The exports are stdcall functions, named in the .def without their

@@ -15,6 +15,7 @@
 #endif
 
 #include <climits>
+#include <cstdlib>
 
 #if defined(_WIN32)
 namespace {
@@ -176,10 +177,14 @@ std::string ProgramDirectory() {
 }
 
 std::string PluginPath(const std::string& name) {
+  // Another build of the plug-ins (the 32-bit decoder's way on a 64-bit
+  // machine) is tested by pointing VYN_TEST_PLUGIN_DIR at it.
+  const char* other = std::getenv("VYN_TEST_PLUGIN_DIR");
+  const std::string directory = other != nullptr && *other != '\0' ? other : ProgramDirectory();
 #if defined(_WIN32)
-  return ProgramDirectory() + "\\" + name + ".dll";
+  return directory + "\\" + name + ".dll";
 #else
-  return ProgramDirectory() + "/" + name + ".so";
+  return directory + "/" + name + ".so";
 #endif
 }
 

@@ -29,7 +29,8 @@ class PluginModule {
   std::string error_;
 };
 
-// Path of a plug-in ("cobbet", "wennel") built beside the test program.
+// Path of a plug-in ("cobbet", "wennel") built beside the test program, or
+// in the directory VYN_TEST_PLUGIN_DIR names when it is set.
 std::string PluginPath(const std::string& name);
 
 // Directory that holds the running test program.
