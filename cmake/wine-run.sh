@@ -4,9 +4,18 @@
 # Runs a 32-bit Windows program under Wine in its own prefix, quietly. The
 # prefix is made on first use, once, even when several tests start together;
 # Mono and Gecko are switched off so that making it needs no download.
+#
+# On a machine that cannot execute 32-bit x86 programs, 32-bit Wine cannot
+# start at all: the program is not run, the reason is printed and the exit
+# status is 77, which CTest reports as a skipped test.
 set -eu
 prefix=$1
 shift
+
+if ! why=$(sh "$(dirname "$0")/can-run-i386.sh"); then
+  echo "skipped: $why, so 32-bit Wine cannot start"
+  exit 77
+fi
 case $prefix in /*) ;; *) prefix=$PWD/$prefix ;; esac
 
 export WINEPREFIX="$prefix"

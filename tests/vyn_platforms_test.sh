@@ -11,6 +11,10 @@ if [ ! -x "$1/vyn" ] || [ ! -f "$2/vyn.exe" ]; then
   echo "needs both $1/vyn and $2/vyn.exe; skipped"
   exit 77
 fi
+if ! why=$(sh "$(dirname "$3")/can-run-i386.sh"); then
+  echo "skipped: $why, so 32-bit Wine cannot start"
+  exit 77
+fi
 absolute() { (cd "$(dirname "$1")" && printf '%s/%s\n' "$(pwd)" "$(basename "$1")"); }
 native_bin=$(absolute "$1")
 windows_bin=$(absolute "$2")
