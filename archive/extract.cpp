@@ -92,6 +92,31 @@ bool WriteOutputFile(const unsigned char* bytes, std::uint32_t count) {
   return false;
 }
 
+// Moves the file to an absolute position of up to 2^32 - 1. _llseek takes a
+// signed 32-bit distance, so a position of 2^31 or more is reached in steps:
+// from the start to 0x7FFFFFFF, then on from there. Each step returns the low
+// 32 bits of where it landed, and only that value says whether the position
+// was reached: a failed seek would leave the read at some other place, such
+// as the start of the archive. The error value -1 is also the position
+// 0xFFFFFFFF itself, so that one is reached by going to the byte before it
+// and reading that byte.
+bool SeekTo(HFILE file, std::uint32_t position) {
+  constexpr std::uint32_t kLongestStep = 0x7FFFFFFF;
+  const std::uint32_t target = position == 0xFFFFFFFFu ? position - 1 : position;
+  std::uint32_t step = target < kLongestStep ? target : kLongestStep;
+  std::uint32_t at = static_cast<std::uint32_t>(_llseek(file, static_cast<LONG>(step), FILE_BEGIN));
+  if (at != step) return false;
+  while (at != target) {
+    step = target - at < kLongestStep ? target - at : kLongestStep;
+    const std::uint32_t expected = at + step;
+    at = static_cast<std::uint32_t>(_llseek(file, static_cast<LONG>(step), FILE_CURRENT));
+    if (at != expected) return false;
+  }
+  if (target == position) return true;
+  unsigned char before = 0;
+  return _lread(file, &before, 1) == 1;
+}
+
 std::int32_t ExtractFromArchiveFile(const char* archive, std::uint32_t position, char* destination,
                                     bool memory_output) {
   if (!FindEntryByPosition(archive, position)) return kPluginFailed;
@@ -115,9 +140,7 @@ std::int32_t ExtractFromArchiveFile(const char* archive, std::uint32_t position,
   if (!raw.Allocate(LMEM_MOVEABLE, FoundEntry.compressed_size)) return kPluginFailed;
   LockedBlock output;
   if (!output.Allocate(LMEM_MOVEABLE, FoundEntry.extracted_size)) return kPluginFailed;
-  // A seek that fails would leave the read at the start of the archive.
-  if (static_cast<std::uint32_t>(_llseek(file.get(), static_cast<LONG>(position), FILE_BEGIN)) != position)
-    return kPluginFailed;
+  if (!SeekTo(file.get(), position)) return kPluginFailed;
   if (_lread(file.get(), raw.data(), raw.size()) != raw.size()) return kPluginFailed;
   file.Close();  // read-only: nothing of the member depends on how the close went
   const unsigned char* decoded = DecodeMember(raw.data(), output.data(), FoundEntry);

@@ -72,21 +72,30 @@ PLATFORM_API HFILE _lcreat(LPCSTR path, int /*attribute*/) {
 }
 
 PLATFORM_API LONG _llseek(HFILE file, LONG offset, int origin) {
-  int whence = SEEK_SET;
-  off_t distance = offset;
+  // As KERNEL32 has it: the offset is a signed 32-bit distance from the
+  // start, the current position or the end, and the new position must lie
+  // from 0 to 2^32 - 1. A seek that would leave that range fails with -1 and
+  // leaves the position where it was; one that succeeds returns the low 32
+  // bits of the new position (so positions from 2^31 on come back negative).
+  off_t base = 0;
   switch (origin) {
-    case FILE_BEGIN:
-      // A position from the start is never negative: take all 32 bits, so
-      // members up to 4 GiB into an archive are reachable.
-      distance = static_cast<off_t>(static_cast<std::uint32_t>(offset));
+    case FILE_BEGIN: break;
+    case FILE_CURRENT: base = ::lseek(file, 0, SEEK_CUR); break;
+    case FILE_END: {
+      struct stat st {};
+      base = ::fstat(file, &st) == 0 ? st.st_size : -1;
       break;
-    case FILE_CURRENT: whence = SEEK_CUR; break;
-    case FILE_END: whence = SEEK_END; break;
+    }
     default: return HFILE_ERROR;
   }
-  const off_t at = ::lseek(file, distance, whence);
-  if (at < 0) return HFILE_ERROR;
-  return static_cast<LONG>(static_cast<std::uint32_t>(at));
+  if (base < 0) return HFILE_ERROR;
+  const std::int64_t target = static_cast<std::int64_t>(base) + offset;
+  if (target < 0 || target > std::int64_t{0xFFFFFFFF}) {
+    errno = EINVAL;
+    return HFILE_ERROR;
+  }
+  if (::lseek(file, static_cast<off_t>(target), SEEK_SET) < 0) return HFILE_ERROR;
+  return static_cast<LONG>(static_cast<std::uint32_t>(target));
 }
 
 PLATFORM_API UINT _lread(HFILE file, LPVOID buffer, UINT count) {

@@ -134,6 +134,46 @@ TEST_F(Extraction, TheFirstOfTwoEqualPositionsWins) {
   EXPECT_EQ(ReadBytes(out_->File("SHORT.TXT")), TextBytes("0123"));
 }
 
+TEST_F(Extraction, MembersPastTwoGigabytesAreReached) {
+  // A sparse archive of 4 GiB whose members sit on both sides of 2^31 and up
+  // to its very last byte, 2^32 - 1. A seek takes a signed 32-bit distance,
+  // so every position from 2^31 on must be reached in more than one step.
+  struct Far {
+    const char* name;
+    std::uint32_t position;
+    Bytes data;
+  };
+  const std::vector<Far> members = {{"NEAR.TXT", 124, TextBytes("near the start")},
+                                    {"EDGE.BIN", 0x7FFFFFFC, TextBytes("edge")},
+                                    {"HALF.BIN", 0x80000000, TextBytes("at 2 GiB")},
+                                    {"HIGH.BIN", 0xFFFFFF00, TextBytes("256 bytes from the end")},
+                                    {"LAST.BIN", 0xFFFFFFFF, TextBytes("!")}};
+  std::vector<Bytes> entries;
+  std::vector<FilePiece> pieces;
+  for (const Far& m : members) {
+    entries.push_back(ArcEntry(m.name, static_cast<std::uint32_t>(m.data.size()), m.position));
+    pieces.push_back({m.position, m.data});
+  }
+  const Bytes head = ArcImage(static_cast<std::int32_t>(members.size()), entries, false);
+  pieces.push_back({0, head});
+  ASSERT_TRUE(WriteSparseFile(path_, std::uint64_t{1} << 32, pieces));
+  ASSERT_EQ(Recognise(head), -1);
+
+  std::string prefix = out_->Prefix();
+  for (const Far& m : members) {
+    SCOPED_TRACE(m.name);
+    HLOCAL handle = nullptr;
+    ASSERT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(m.position),
+                           reinterpret_cast<char*>(&handle), kFileToMemory, 0, 0),
+              0);
+    EXPECT_EQ(TakeBlock(handle), m.data);
+    ASSERT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(m.position), prefix.data(),
+                           kFileToFile, 0, 0),
+              0);
+    EXPECT_EQ(ReadBytes(out_->File(m.name)), m.data);
+  }
+}
+
 TEST_F(Extraction, MemberNamesNeverLeadOutsideTheDestination) {
   const char* names[] = {"../X.BAT", "..\\X.BAT", "A/B.TXT", "C:X.BAT", "..", ".", ""};
   for (const char* name : names) {
@@ -202,7 +242,11 @@ TEST_F(Extraction, MemoryToFileTakesTheLastLookup) {
 }
 
 TEST_F(Extraction, MemoryToFileWithoutAFoundMemberIsRefused) {
+  // A lookup that finds nothing must replace the member an earlier lookup
+  // found, or GetFile would write that one.
   FileInfoRecord record{};
+  ASSERT_EQ(api_.GetFileInfo(path_.c_str(), 0, "LAST.BIN", 0, &record), 0);
+  ASSERT_STREQ(record.name, "LAST.BIN");
   ASSERT_EQ(api_.GetFileInfo(path_.c_str(), 0, "MISSING.TXT", 0, &record), 0);
   ExpectRefused("some bytes", 10, kMemoryToFile, "last lookup found nothing");
 }

@@ -129,7 +129,10 @@ TEST_F(Listing, FailuresLeaveTheHandleAlone) {
 }
 
 TEST_F(Listing, TwelveCharacterNamesAreTerminated) {
-  Bytes archive = ArcImage(2, {ArcEntry("ABCDEFGH.TXT", 0, 0), ArcEntry("X.Y", 0, 0)}, false);
+  // The size that follows the name holds no zero byte ("WXYZ"), so a copy
+  // that ran past the twelve name bytes would not end at a NUL by luck.
+  Bytes archive =
+      ArcImage(2, {ArcEntry("ABCDEFGH.TXT", 0x5A595857, 0x44434241), ArcEntry("X.Y", 0, 0)}, false);
   ASSERT_EQ(Recognise(archive), -1);
   const auto records = List(AsSource(archive), LengthOf(archive), 1);
   EXPECT_EQ(std::string(records[0].name), "ABCDEFGH.TXT");
@@ -169,7 +172,7 @@ TEST_F(Lookup, FindsByExactNameAndFoldsCaseOnlyWithBit0) {
   }
 }
 
-TEST_F(Lookup, FileInputComparesExactly) {
+TEST_F(Lookup, FileInputFoldsCaseOnlyWithBit0) {
   ScratchDirectory dir;
   const Bytes archive = BuildArchive(members_);
   WriteBytes(dir.File("a.arc"), archive);
@@ -179,9 +182,18 @@ TEST_F(Lookup, FileInputComparesExactly) {
   EXPECT_EQ(r.extracted_size, members_[0].data.size());
   ASSERT_EQ(api_.GetFileInfo(dir.File("a.arc").c_str(), 0, "readme.txt", 0, &r), 0);
   EXPECT_TRUE(AllZero(r));
-  // Flags 2 are file input, and bit 0 is clear: no folding either.
-  ASSERT_EQ(api_.GetFileInfo(dir.File("a.arc").c_str(), 0, "readme.txt", 2, &r), 0);
-  EXPECT_TRUE(AllZero(r));
+  // Only flags 1 mean memory input; every other value reads the file, and
+  // bit 0 alone decides whether names are compared folded to upper case.
+  for (std::uint32_t flags : {2u, 3u, 4u, 5u, 6u, 7u}) {
+    std::memset(&r, 0xCC, sizeof r);
+    ASSERT_EQ(api_.GetFileInfo(dir.File("a.arc").c_str(), 0, "readme.txt", flags, &r), 0) << flags;
+    if ((flags & 1) != 0) {
+      EXPECT_STREQ(r.name, "README.TXT") << flags;
+      EXPECT_EQ(r.position, 4u + 20 * members_.size()) << flags;
+    } else {
+      EXPECT_TRUE(AllZero(r)) << flags;
+    }
+  }
 }
 
 TEST_F(Lookup, OverlongNamesMatchNothing) {

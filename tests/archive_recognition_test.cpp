@@ -112,23 +112,47 @@ TEST_F(Recognition, FlagFollowsTheLastRecognition) {
   EXPECT_EQ(first_name(scrambled), "A.TXT");
 }
 
-TEST_F(Recognition, AsciiNamesNeverPassThePlainPassOnceScrambled) {
-  // Every mask byte over the name is 0x80 or more, so a scrambled name holds
-  // no "." and no NUL: the plain pass always hands over to the scrambled one.
-  for (int i = 0; i < 12; ++i) {
-    const unsigned char m = kTestMask[i];
-    EXPECT_GE(m, 0x80) << i;
+TEST_F(Recognition, ScrambledAsciiNamesAreAlwaysDescrambled) {
+  // Whatever printable ASCII a name holds, its scrambled form must not pass
+  // the plain pass: the archive is recognised as scrambled, and the listing
+  // then gives the names back as they were written. Every character other
+  // than "." stands in every place of an eight-character stem, and as the
+  // stem of a one-character name.
+  for (int c = 0x20; c < 0x7F; ++c) {
+    if (c == '.') continue;
+    const std::string stem(8, static_cast<char>(c));
+    const std::string names[] = {stem + ".TXT", std::string(1, static_cast<char>(c)) + ".A"};
+    const Bytes scrambled = BuildArchive({{names[0], {}}, {names[1], TextBytes("z")}}, true);
+    SCOPED_TRACE(names[0]);
+    ASSERT_EQ(Recognise(scrambled), -1);
+    HLOCAL listing = nullptr;
+    ASSERT_EQ(api_.GetArchiveInfo(reinterpret_cast<const char*>(scrambled.data()),
+                                  static_cast<std::int32_t>(scrambled.size()), 1, &listing),
+              0);
+    const Bytes block = TakeBlock(listing);
+    ASSERT_EQ(block.size(), 3 * sizeof(FileInfoRecord));
+    const auto* records = reinterpret_cast<const FileInfoRecord*>(block.data());
+    EXPECT_EQ(std::string(records[0].name), names[0]);
+    EXPECT_EQ(std::string(records[1].name), names[1]);
   }
-  const Bytes scrambled = BuildArchive({{"X.Y", {}}, {"LONGNAME.EXT", TextBytes("z")}}, true);
-  EXPECT_EQ(Recognise(scrambled), -1);
 }
 
-TEST_F(Recognition, RecognisingTwiceGivesTheSameAnswer) {
-  // The head handed over is never rewritten, so a second look sees the same.
+TEST_F(Recognition, RecognisingTheSameHeadTwiceKeepsItScrambled) {
+  // The head handed over is never rewritten: were it descrambled in place,
+  // the second look would take it for a plain directory, and the archive
+  // file, scrambled on disk, would then be listed without descrambling.
   const Bytes scrambled = BuildArchive({{"A.TXT", TextBytes("a")}, {"B.TXT", TextBytes("b")}}, true);
+  ScratchDirectory dir;
+  WriteBytes(dir.File("s.arc"), scrambled);
   Bytes head = HeadOf(scrambled);
   EXPECT_EQ(api_.IsSupported("x", reinterpret_cast<HandleOrHead>(head.data())), -1);
   EXPECT_EQ(api_.IsSupported("x", reinterpret_cast<HandleOrHead>(head.data())), -1);
+  EXPECT_EQ(head, HeadOf(scrambled));
+  HLOCAL listing = nullptr;
+  ASSERT_EQ(api_.GetArchiveInfo(dir.File("s.arc").c_str(), 0, 0, &listing), 0);
+  const Bytes block = TakeBlock(listing);
+  ASSERT_EQ(block.size(), 3 * sizeof(FileInfoRecord));
+  EXPECT_STREQ(reinterpret_cast<const FileInfoRecord*>(block.data())[1].name, "B.TXT");
 }
 
 }  // namespace

@@ -220,6 +220,17 @@ TEST_F(Failures, PlatformFaults) {
   }
   PlatformResetFaults();
   EXPECT_EQ(Picture(path.c_str(), 0, 0).result, 0);
+
+  // Memory input allocates only the two blocks it hands out.
+  const Bytes file = LiteralPicture(8, 8, CountingPixels(64));
+  for (long nth : {1L, 2L}) {
+    PlatformResetFaults();
+    PlatformFailNth(PlatformFault::kAlloc, nth);
+    EXPECT_EQ(PictureFromMemory(file).result, -1) << "memory input, allocation " << nth;
+    EXPECT_EQ(PlatformCalls(PlatformFault::kAlloc), nth) << "memory input, allocation " << nth;
+  }
+  PlatformResetFaults();
+  EXPECT_EQ(PictureFromMemory(file).result, 0);
 }
 
 TEST_F(Failures, APictureItsStreamCannotFillIsRefusedBeforeAllocating) {

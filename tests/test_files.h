@@ -12,6 +12,10 @@
 
 #if defined(_WIN32)
 #include "platform.h"
+#include <winioctl.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 using Bytes = std::vector<unsigned char>;
@@ -79,3 +83,44 @@ inline Bytes ReadBytes(const std::string& path) {
 }
 
 inline Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// A file of `size` bytes that holds the given pieces at their offsets and
+// nothing but a hole elsewhere, so that files of gigabytes cost no disk.
+struct FilePiece {
+  std::uint64_t offset;
+  Bytes bytes;
+};
+inline bool WriteSparseFile(const std::string& path, std::uint64_t size,
+                            const std::vector<FilePiece>& pieces) {
+#if defined(_WIN32)
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD ignored = 0;
+  DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+  bool ok = true;
+  for (const FilePiece& piece : pieces) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(piece.offset);
+    DWORD written = 0;
+    ok = ok && SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+         WriteFile(file, piece.bytes.data(), static_cast<DWORD>(piece.bytes.size()), &written,
+                   nullptr) &&
+         written == piece.bytes.size();
+  }
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  ok = ok && SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  return CloseHandle(file) && ok;
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+  for (const FilePiece& piece : pieces) {
+    ok = ok && ::pwrite(fd, piece.bytes.data(), piece.bytes.size(),
+                        static_cast<off_t>(piece.offset)) ==
+                   static_cast<ssize_t>(piece.bytes.size());
+  }
+  return ::close(fd) == 0 && ok;
+#endif
+}
