@@ -6,6 +6,7 @@
 #include "byte_order.h"
 #include "exports.h"
 #include "listing.h"
+#include "member_name.h"
 
 #if defined(_WIN32)
 constexpr std::size_t kOutputPathCapacity = 260;  // MAX_PATH, with its NUL
@@ -53,11 +54,22 @@ const unsigned char* DecodeMember(const unsigned char* source, unsigned char* ou
   return output;
 }
 
+#if defined(_WIN32)
+// The ANSI code page decides which bytes begin a double-byte character, as
+// it decides how the file system reads the name.
+bool AnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+constexpr LeadBytePredicate kLeadByte = AnsiLeadByte;
+constexpr char kPathSeparators[] = "/\\:";
+#else
+// Names go to the file system as bytes, and only "/" separates.
+bool NoLeadByte(unsigned char) { return false; }
+constexpr LeadBytePredicate kLeadByte = NoLeadByte;
+constexpr char kPathSeparators[] = "/";
+#endif
+
 // A member name joined to the destination must name a file inside it.
 bool SafeMemberName(const char* name) {
-  if (name[0] == '\0') return false;
-  if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-  return std::strpbrk(name, "/\\:") == nullptr;
+  return NameStaysInDirectory(name, kPathSeparators, kLeadByte);
 }
 
 // Builds OutputPath from the destination and the member name; false, with

@@ -51,17 +51,20 @@ std::string FoldedName(const std::string& name) {
 
 }  // namespace
 
-std::string ArcNameProblem(const std::string& name, std::uint64_t size) {
-  const std::string quoted = "member name \"" + name + "\"";
+std::string ArcNameProblem(const std::string& name, std::uint64_t size, const std::string& shown) {
+  const std::string quoted = "member name \"" + (shown.empty() ? name : shown) + "\"";
+  const bool encoded = !shown.empty() && shown != name;
   if (name.empty()) return "the member name is empty";
   if (name == "." || name == "..") return quoted + " is not a file name";
   if (name.size() > kArcNameSize)
-    return quoted + " is " + std::to_string(name.size()) +
-           " bytes long; a member name holds at most " + std::to_string(kArcNameSize);
-  for (const char c : name) {
-    if (c == '\0') return quoted + " holds a NUL byte";
-    // Extraction puts members under their names in a directory: a name
-    // with a separator would land elsewhere on some system.
+    return quoted + " is " + std::to_string(name.size()) + " bytes long" +
+           (encoded ? " as stored" : "") + "; a member name holds at most " +
+           std::to_string(kArcNameSize);
+  if (name.find('\0') != std::string::npos) return quoted + " holds a NUL byte";
+  // Extraction puts members under their names in a directory: a name with
+  // a separator would land elsewhere on some system. The characters count,
+  // not the bytes: a double-byte character may end in 0x5C.
+  for (const char c : shown.empty() ? name : shown) {
     if (c == '/' || c == '\\' || c == ':')
       return quoted + " holds \"" + c + "\", a path separator on some systems";
   }
@@ -100,18 +103,21 @@ ArcPlan PlanArchive(const std::string& archive, const std::vector<ArcSource>& so
                                              std::to_string(kArcMaxMembers) + " members; " +
                                              std::to_string(sources.size()) + " given"));
 
-  std::map<std::string, const ArcSource*> taken;  // folded name -> first source
+  std::map<std::string, const ArcSource*> taken;  // folded name as shown -> first source
   std::uint64_t position = kArcCountSize + kArcEntrySize * std::uint64_t{sources.size()};
   ArcPlan plan;
   for (const ArcSource& source : sources) {
-    const std::string problem = ArcNameProblem(source.name, source.size);
+    const std::string problem = ArcNameProblem(source.name, source.size, source.shown);
     if (!problem.empty()) throw HostError(FileMessage(source.path, problem));
-    const auto [first, inserted] = taken.emplace(FoldedName(source.name), &source);
+    // Folded as characters: a double-byte character's second byte may be a
+    // letter's, and folding it would make another character.
+    const std::string& shown = source.shown.empty() ? source.name : source.shown;
+    const auto [first, inserted] = taken.emplace(FoldedName(shown), &source);
     if (!inserted)
-      throw HostError(FileMessage(
-          source.path,
-          "member name \"" + source.name + "\" is taken already by " + first->second->path +
-              " (names that differ only in case overwrite each other when extracted)"));
+      throw HostError(
+          FileMessage(source.path,
+                      "member name \"" + shown + "\" is taken already by " + first->second->path +
+                          " (names that differ only in case overwrite each other when extracted)"));
     if (source.size > kArcMaxSize - position)
       throw HostError(FileMessage(
           source.path, "the archive would grow to " + std::to_string(position + source.size) +

@@ -38,11 +38,12 @@ inline constexpr std::array<unsigned char, kArcEntrySize> kArcDirectoryMask = {
     0xFD, 0xE7, 0x2C, 0x35, 0x07, 0x8D, 0x7F, 0x4E, 0x42, 0xD9};
 
 // A file to be packed: where its bytes come from, the member name it takes
-// and its size.
+// (the bytes stored, in the archive's code page) and its size.
 struct ArcSource {
   std::string path;
   std::string name;
   std::uint64_t size = 0;
+  std::string shown;  // the name as its user knows it (UTF-8); empty: the stored bytes
 };
 
 // One directory entry as it will be written.
@@ -59,8 +60,9 @@ struct ArcPlan {
 
 // Why a member cannot be stored under its name with its size, or empty when
 // it can: the 12-byte name field, the "." and the bytes recognition examines
-// after it, including size bytes when a late "." makes it read on.
-std::string ArcNameProblem(const std::string& name, std::uint64_t size);
+// after it, including size bytes when a late "." makes it read on, all
+// counted in stored bytes; a path separator in the name as shown.
+std::string ArcNameProblem(const std::string& name, std::uint64_t size, const std::string& shown);
 
 // Checks every rule and lays the archive out: the directory, then each
 // member in order. Members of 0 bytes are given the archive's end as their

@@ -13,11 +13,23 @@ struct CommandContext {
 
 int RunPlugins(const CommandContext& context);
 int RunIdentify(const CommandContext& context, const std::vector<std::string>& files);
-int RunList(const CommandContext& context, const std::string& archive, bool json);
-int RunExtract(const CommandContext& context, const std::string& archive,
-               const std::string& directory, const std::vector<std::string>& members);
+int RunList(const CommandContext& context, const std::string& archive, bool json,
+            const std::string& encoding);
+
+struct ExtractOptions {
+  std::string archive;
+  std::string directory = ".";
+  std::vector<std::string> members;  // names and patterns; none means all
+  std::string encoding;              // of the member names
+  bool to_stdout = false;            // the members' bytes, one after the other
+  bool keep_existing = false;        // leave files already in the directory alone
+  bool overwrite = false;            // a later member of a name replaces an earlier one
+  bool ignore_case = false;          // in names and patterns
+};
+int RunExtract(const CommandContext& context, const ExtractOptions& options);
+
 int RunPack(const CommandContext& context, const std::string& archive, bool scramble,
-            const std::vector<std::string>& files);
+            const std::vector<std::string>& files, const std::string& encoding);
 int RunConvert(const CommandContext& context, const std::string& picture,
                const std::string& output);
 int RunEncode(const CommandContext& context, const std::string& image, const std::string& output);

@@ -117,10 +117,72 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fs::equivalent(fs::path(a), fs::path(b), error) && !error;
 }
 
-PendingFile::PendingFile(std::string target) : target_(std::move(target)) {
-  partial_ = target_ + kPartialSuffix;
+std::filesystem::path SystemPath(const std::string& path) {
+#if defined(_WIN32)
+  std::wstring wide(path.size(), L'\0');
+  const int made = path.empty()
+                       ? 0
+                       : MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
+                                             wide.data(), static_cast<int>(wide.size()));
+  wide.resize(made > 0 ? static_cast<std::size_t>(made) : 0);
+  return fs::path(wide);
+#else
+  return fs::path(path);
+#endif
+}
+
+std::string ShownPath(const std::filesystem::path& path) {
+#if defined(_WIN32)
+  const std::wstring& wide = path.native();
+  if (wide.empty()) return {};
+  const int size = static_cast<int>(wide.size());
+  std::string utf8(wide.size() * 3, '\0');
+  const int made = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(),
+                                       static_cast<int>(utf8.size()), nullptr, nullptr);
+  utf8.resize(made > 0 ? static_cast<std::size_t>(made) : 0);
+  return utf8;
+#else
+  return path.native();
+#endif
+}
+
+Bytes ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t size) {
   errno = 0;
-  file_ = std::fopen(partial_.c_str(), "wb");
+  InputFile file(path);
+  if (file.get() == nullptr) throw HostError(FileMessage(path, "cannot open: " + SystemReason()));
+  Bytes bytes(size);
+#if defined(_WIN32)
+  const bool sought = _fseeki64(file.get(), static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+  const bool sought = fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+  errno = 0;
+  const std::size_t got =
+      !sought || bytes.empty() ? 0 : std::fread(bytes.data(), 1, size, file.get());
+  if (!sought || got != size)
+    throw HostError(FileMessage(
+        path,
+        "cannot read " + std::to_string(size) + " bytes at offset " + std::to_string(offset) +
+            (std::ferror(file.get()) != 0 ? ": " + SystemReason() : ": the file is shorter")));
+  return bytes;
+}
+
+PendingFile::PendingFile(std::string target) : PendingFile(SystemPath(target), target) {}
+
+PendingFile::PendingFile(const std::filesystem::path& target)
+    : PendingFile(target, ShownPath(target)) {}
+
+PendingFile::PendingFile(std::filesystem::path system_target, std::string shown_target)
+    : target_(std::move(shown_target)), system_target_(std::move(system_target)) {
+  partial_ = target_ + kPartialSuffix;
+  system_partial_ = system_target_;
+  system_partial_ += kPartialSuffix;
+  errno = 0;
+#if defined(_WIN32)
+  file_ = _wfopen(system_partial_.c_str(), L"wb");
+#else
+  file_ = std::fopen(system_partial_.c_str(), "wb");
+#endif
   if (file_ == nullptr) throw HostError(FileMessage(target_, "cannot create: " + SystemReason()));
 }
 
@@ -130,7 +192,11 @@ PendingFile::~PendingFile() {
 
 void PendingFile::Discard() {
   if (file_ != nullptr) std::fclose(std::exchange(file_, nullptr));
-  std::remove(partial_.c_str());
+#if defined(_WIN32)
+  _wremove(system_partial_.c_str());
+#else
+  std::remove(system_partial_.c_str());
+#endif
 }
 
 void PendingFile::Fail(const std::string& reason) {
@@ -160,17 +226,25 @@ void PendingFile::Close() {
 void PendingFile::Commit() {
   Close();
   errno = 0;
-  if (MoveFileExA(partial_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
 #if defined(_WIN32)
+  if (MoveFileExW(system_partial_.c_str(), system_target_.c_str(), MOVEFILE_REPLACE_EXISTING) ==
+      0) {
     Fail("cannot give the file its name (system error " + std::to_string(GetLastError()) + ")");
+  }
 #else
+  if (MoveFileExA(system_partial_.c_str(), system_target_.c_str(), MOVEFILE_REPLACE_EXISTING) == 0)
     Fail("cannot give the file its name: " + SystemReason());
 #endif
-  }
   committed_ = true;
 }
 
 void WriteFileAtomically(const std::string& path, std::span<const unsigned char> bytes) {
+  PendingFile file(path);
+  file.Write(bytes);
+  file.Commit();
+}
+
+void WriteFileAtomically(const std::filesystem::path& path, std::span<const unsigned char> bytes) {
   PendingFile file(path);
   file.Write(bytes);
   file.Commit();

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
@@ -41,10 +42,23 @@ std::string BaseName(const std::string& path);
 // True when two names refer to the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
 
+// A path from the command line as the system's file calls take it: the
+// bytes on POSIX, on Windows UTF-16 from the ANSI code page. And a path as
+// messages show it: the bytes on POSIX, UTF-8 on Windows.
+std::filesystem::path SystemPath(const std::string& path);
+std::string ShownPath(const std::filesystem::path& path);
+
+// `size` bytes of a file from `offset` on. Throws HostError naming the file
+// when they cannot all be read.
+Bytes ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t size);
+
 // An output file that takes its name only when Commit() succeeds.
 class PendingFile {
  public:
   explicit PendingFile(std::string target);
+  // A target named as the system's file calls take it: on Windows in
+  // UTF-16, for names that the ANSI code page cannot hold.
+  explicit PendingFile(const std::filesystem::path& target);
   ~PendingFile();
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
@@ -61,17 +75,21 @@ class PendingFile {
   const std::string& partial() const { return partial_; }
 
  private:
+  PendingFile(std::filesystem::path system_target, std::string shown_target);
   [[noreturn]] void Fail(const std::string& reason);
   void Discard();
 
   std::string target_;
   std::string partial_;
+  std::filesystem::path system_target_;
+  std::filesystem::path system_partial_;
   std::FILE* file_ = nullptr;
   bool committed_ = false;
 };
 
 // Writes a whole file through a PendingFile.
 void WriteFileAtomically(const std::string& path, std::span<const unsigned char> bytes);
+void WriteFileAtomically(const std::filesystem::path& path, std::span<const unsigned char> bytes);
 
 // The system's reason for the last failed call, as text.
 std::string SystemReason();

@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "host_error.h"
+#include "name_encoding.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -31,6 +32,15 @@ constexpr char kFooter[] =
     "Exit status: 0 when everything worked, 1 when a file could not be read, recognised or "
     "written,\n"
     "2 for bad usage. Run 'vyn COMMAND --help' for the details of a command.";
+
+void AddEncodingOption(CLI::App& command, std::string& encoding) {
+  command
+      .add_option("--encoding", encoding,
+                  "Code page of the member names: cp932 (Shift-JIS, the format's own), latin1, "
+                  "utf-8 or any other the system knows")
+      ->type_name("NAME")
+      ->capture_default_str();
+}
 
 }  // namespace
 
@@ -70,33 +80,62 @@ int main(int argc, char** argv) {
 
   std::string list_archive;
   bool list_json = false;
+  std::string list_encoding = NameEncoding::kDefault;
   CLI::App* list = app.add_subcommand("list", "List an archive's members: size, position and name");
   list->add_option("ARCHIVE", list_archive, "The archive")->required();
-  list->add_flag(
-      "--json", list_json,
-      "Print a JSON array of {\"name\", \"size\", \"position\"} objects and nothing else");
+  list->add_flag("--json", list_json,
+                 "Print a JSON array of {\"name\", \"size\", \"position\", \"raw\"} objects and "
+                 "nothing else");
+  AddEncodingOption(*list, list_encoding);
   list->footer(
       "One row per member in directory order, with a header and the total. Positions are offsets "
       "in\n"
-      "the archive file. In JSON, name bytes outside printable ASCII are written as \\u00XX.");
+      "the archive file. Names are decoded from the code page of --encoding and shown in UTF-8; "
+      "a byte\n"
+      "that does not decode, and every control character, shows as \\xNN. In JSON \"raw\" holds "
+      "the\n"
+      "name's bytes in hex, for example \"83 5C 95 5C\".");
 
-  std::string extract_archive;
-  std::string extract_directory = ".";
-  std::vector<std::string> extract_members;
+  ExtractOptions extract_options;
+  extract_options.encoding = NameEncoding::kDefault;
   CLI::App* extract =
       app.add_subcommand("extract", "Extract members of an archive into a directory");
-  extract->add_option("ARCHIVE", extract_archive, "The archive")->required();
-  extract->add_option("MEMBER", extract_members,
-                      "Members to extract, named as the archive stores them (default: all)");
-  extract
-      ->add_option("-o,--output", extract_directory,
-                   "Directory to extract into; created when missing")
-      ->type_name("DIR")
-      ->capture_default_str();
+  extract->add_option("ARCHIVE", extract_options.archive, "The archive")->required();
+  extract->add_option("MEMBER", extract_options.members,
+                      "Members to extract, by name as listed or by pattern such as '*.GP8' "
+                      "(default: all)");
+  CLI::Option* output = extract
+                            ->add_option("-o,--output", extract_options.directory,
+                                         "Directory to extract into; created when missing")
+                            ->type_name("DIR")
+                            ->capture_default_str();
+  CLI::Option* to_stdout = extract->add_flag(
+      "--stdout", extract_options.to_stdout,
+      "Write the members' bytes to standard output, one after the other, and no file");
+  CLI::Option* keep = extract->add_flag("-k,--keep-existing", extract_options.keep_existing,
+                                        "Leave files that already exist in DIR alone");
+  CLI::Option* overwrite = extract->add_flag(
+      "--overwrite", extract_options.overwrite,
+      "Of members with one name, let the later replace the earlier (default: the later is "
+      "written as NAME~2.EXT)");
+  extract->add_flag("--ignore-case", extract_options.ignore_case,
+                    "Match MEMBER names and patterns whatever their case");
+  AddEncodingOption(*extract, extract_options.encoding);
+  to_stdout->excludes(output)->excludes(keep)->excludes(overwrite);
+  keep->excludes(overwrite);
   extract->footer(
-      "Every member goes through the archive plug-in's GetFile; a member of 0 bytes becomes an "
-      "empty\n"
-      "file. An existing file of a member's name is replaced. A member is never left "
+      "Every member goes through the archive plug-in's GetFile, each with its own listed size, "
+      "even\n"
+      "where several share a position; a member of 0 bytes becomes an empty file. A MEMBER with "
+      "*, ? or\n"
+      "[...] is also a pattern: * any characters, ? one, [a-z] one of a set, [!a-z] one not in "
+      "it.\n"
+      "Files are named as list shows the members (on Windows with %xNN where it shows \\xNN). A "
+      "name\n"
+      "that would lead outside DIR (\"/\", \"..\"), and a member that would replace the archive "
+      "itself,\n"
+      "are refused. An existing file of a member's name is replaced, unless -k. A member is never "
+      "left\n"
       "half-written.");
 
   std::string convert_picture;
@@ -116,21 +155,25 @@ int main(int argc, char** argv) {
   std::string pack_archive;
   bool pack_scramble = false;
   std::vector<std::string> pack_files;
+  std::string pack_encoding = NameEncoding::kDefault;
   CLI::App* pack = app.add_subcommand(
       "pack", "Write an archive of files, named by their base names, in the order given");
   pack->add_option("-o,--output", pack_archive, "The archive to write")
       ->type_name("OUT.ARC")
       ->required();
   pack->add_flag("--scramble", pack_scramble, "Scramble the archive's directory");
+  AddEncodingOption(*pack, pack_encoding);
   pack->add_option("FILE", pack_files, "Files to pack")->required();
   pack->footer(
-      "Refused, with the file and the rule: fewer than 2 or more than 10240 files; a name over 12 "
-      "bytes,\n"
-      "without a \".\", or with a byte after the \".\" outside ! to z; two names that differ only "
-      "in\n"
-      "case; an archive beyond 4 GiB. The archive takes its name only after the archive plug-in "
-      "has\n"
-      "recognised it and listed every member as written.");
+      "Names are stored in the code page of --encoding. Refused, with the file and the rule: "
+      "fewer\n"
+      "than 2 or more than 10240 files; a name the code page cannot hold, or that would list "
+      "otherwise;\n"
+      "a name over 12 bytes once stored, without a \".\", or with a byte after the \".\" outside "
+      "! to z;\n"
+      "two names that differ only in case; an archive beyond 4 GiB. The archive takes its name "
+      "only\n"
+      "after the archive plug-in has recognised it and listed every member as written.");
 
   std::string encode_image;
   std::string encode_output;
@@ -157,10 +200,10 @@ int main(int argc, char** argv) {
   try {
     if (*plugins) return RunPlugins(context);
     if (*identify) return RunIdentify(context, identify_files);
-    if (*list) return RunList(context, list_archive, list_json);
-    if (*extract) return RunExtract(context, extract_archive, extract_directory, extract_members);
+    if (*list) return RunList(context, list_archive, list_json, list_encoding);
+    if (*extract) return RunExtract(context, extract_options);
     if (*convert) return RunConvert(context, convert_picture, convert_output);
-    if (*pack) return RunPack(context, pack_archive, pack_scramble, pack_files);
+    if (*pack) return RunPack(context, pack_archive, pack_scramble, pack_files, pack_encoding);
     if (*encode) return RunEncode(context, encode_image, encode_output);
   } catch (const UsageError& error) {
     Complain(error.what());

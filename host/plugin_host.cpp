@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include "host_error.h"
@@ -178,21 +179,28 @@ std::vector<ArchiveMember> Plugin::List(const std::string& archive) const {
       FileMessage(archive, "the archive plug-in gave a listing without its end record"));
 }
 
-Bytes Plugin::Extract(const std::string& archive, const ArchiveMember& member) const {
+std::unique_ptr<ReceivedBlock> Plugin::ExtractAt(const std::string& archive,
+                                                 std::uint32_t position) const {
   HLOCAL handle = nullptr;
-  if (get_file_(archive.c_str(), static_cast<std::int32_t>(member.position),
+  if (get_file_(archive.c_str(), static_cast<std::int32_t>(position),
                 reinterpret_cast<char*>(&handle), kFileInputToMemory, 0, 0) != kPluginOk ||
-      handle == nullptr) {
-    throw HostError(FileMessage(archive, "the archive plug-in could not extract " + member.name));
-  }
-  const ReceivedBlock block(handle);
-  // GetFile finds a member by its position; another member listed earlier at
-  // the same position would come out instead.
-  if (block.size() != member.size)
-    throw HostError(FileMessage(
-        archive, "the archive plug-in delivered " + std::to_string(block.size()) + " bytes for " +
-                     member.name + ", which has " + std::to_string(member.size)));
-  return Bytes(block.data(), block.data() + block.size());
+      handle == nullptr)
+    return nullptr;
+  return std::make_unique<ReceivedBlock>(handle);
+}
+
+std::unique_ptr<ReceivedBlock> Plugin::ExtractFromImage(
+    std::span<const unsigned char> image) const {
+  // The length goes as a 32-bit argument, which the plug-in reads unsigned.
+  if (image.size() > std::numeric_limits<std::uint32_t>::max()) return nullptr;
+  static const unsigned char kNoBytes = 0;
+  HLOCAL handle = nullptr;
+  if (get_file_(reinterpret_cast<const char*>(image.empty() ? &kNoBytes : image.data()),
+                static_cast<std::int32_t>(static_cast<std::uint32_t>(image.size())),
+                reinterpret_cast<char*>(&handle), kMemoryInputToMemory, 0, 0) != kPluginOk ||
+      handle == nullptr)
+    return nullptr;
+  return std::make_unique<ReceivedBlock>(handle);
 }
 
 PictureInfoRecord Plugin::PictureInfo(const std::string& picture) const {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,9 @@ constexpr int kFormatNameIndex = 3;
 constexpr char kArchiveKindTag[] = "00AM";
 constexpr char kImageKindTag[] = "00IN";
 
-// GetFile's flags word: file input, memory output.
+// GetFile's flags words: file or memory input, memory output.
 constexpr std::uint32_t kFileInputToMemory = 0x100;
+constexpr std::uint32_t kMemoryInputToMemory = 0x101;
 
 // A block a plug-in handed to the host: locked while held, unlocked and
 // freed when it goes out of scope.
@@ -47,7 +49,7 @@ class ReceivedBlock {
 
 // One member as the archive plug-in lists it.
 struct ArchiveMember {
-  std::string name;
+  std::string name;  // the bytes of the record, in the archive maker's code page
   std::uint32_t size = 0;
   std::uint32_t position = 0;
 };
@@ -81,8 +83,13 @@ class Plugin {
   // Archive plug-ins. The archive must have been recognised just before:
   // the listing reads the directory as that recognition decided.
   std::vector<ArchiveMember> List(const std::string& archive) const;
-  // One member's bytes through GetFile (file input, memory output).
-  Bytes Extract(const std::string& archive, const ArchiveMember& member) const;
+  // GetFile, file input, memory output: the block the plug-in delivers
+  // for the first record it lists at the position; null when GetFile fails.
+  std::unique_ptr<ReceivedBlock> ExtractAt(const std::string& archive,
+                                           std::uint32_t position) const;
+  // GetFile, memory input, memory output: the block the plug-in makes of a
+  // member's bytes that the host read itself; null when GetFile fails.
+  std::unique_ptr<ReceivedBlock> ExtractFromImage(std::span<const unsigned char> image) const;
 
   // Image plug-ins.
   PictureInfoRecord PictureInfo(const std::string& picture) const;

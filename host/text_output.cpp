@@ -2,41 +2,47 @@
 
 #include <cstdio>
 
+#include "name_encoding.h"
+
 std::string JsonString(const std::string& text) {
   std::string json = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (byte) {
-      case '"':
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t length = 1;
+    const auto decoded = NextUtf8(text, at, length);
+    // A byte that is not UTF-8 is written as the character of its value.
+    const char32_t c = decoded ? *decoded : static_cast<unsigned char>(text[at]);
+    switch (c) {
+      case U'"':
         json += "\\\"";
         break;
-      case '\\':
+      case U'\\':
         json += "\\\\";
         break;
-      case '\b':
+      case U'\b':
         json += "\\b";
         break;
-      case '\f':
+      case U'\f':
         json += "\\f";
         break;
-      case '\n':
+      case U'\n':
         json += "\\n";
         break;
-      case '\r':
+      case U'\r':
         json += "\\r";
         break;
-      case '\t':
+      case U'\t':
         json += "\\t";
         break;
       default:
-        if (byte < 0x20 || byte >= 0x7F) {
+        if (!decoded || IsControlCharacter(c)) {
           char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
+          std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
           json += escaped;
         } else {
-          json += c;
+          json.append(text, at, length);
         }
     }
+    at += length;
   }
   return json + "\"";
 }

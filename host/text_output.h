@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-// A JSON string literal of 8-bit text: quotes, backslashes and control
-// characters escaped, and every byte of 0x80 and above written as \u00XX, so
-// that the output is plain ASCII whatever the archive's names hold.
+// A JSON string literal of UTF-8 text: quotes, backslashes and control
+// characters (C1 included) escaped, UTF-8 as it is, and any byte that is not
+// UTF-8 written as \u00XX, so that the output is always valid UTF-8.
 std::string JsonString(const std::string& text);
 
 // "1 member", "3 members".

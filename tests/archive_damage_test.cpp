@@ -39,8 +39,21 @@ std::optional<std::vector<ModelEntry>> ModelDirectory(const Bytes& file, bool sc
   return entries;
 }
 
+// A name that stays in the destination: on POSIX one without "/"; on Windows
+// one without "/", "\\" or ":" except as the second byte of a double-byte
+// character of the ANSI code page.
 bool SafeName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos;
+  if (name.empty() || name == "." || name == "..") return false;
+#if defined(_WIN32)
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    if (byte == '/' || byte == '\\' || byte == ':') return false;
+    if (IsDBCSLeadByte(byte) && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) >= 0x40) ++i;
+  }
+  return true;
+#else
+  return name.find('/') == std::string::npos;
+#endif
 }
 
 // The name under which an extracted member lands in the destination, or

@@ -175,7 +175,10 @@ TEST_F(Extraction, MembersPastTwoGigabytesAreReached) {
 }
 
 TEST_F(Extraction, MemberNamesNeverLeadOutsideTheDestination) {
-  const char* names[] = {"../X.BAT", "..\\X.BAT", "A/B.TXT", "C:X.BAT", "..", ".", ""};
+  std::vector<const char*> names = {"../X.BAT", "A/B.TXT", "..", ".", ""};
+#if defined(_WIN32)
+  names.insert(names.end(), {"..\\X.BAT", "C:X.BAT"});  // POSIX takes them as plain names
+#endif
   for (const char* name : names) {
     const Bytes archive =
         ArcImage(2, {ArcEntry(name, 3, 44), ArcEntry("OK.TXT", 3, 44)}, false, TextBytes("bad"));

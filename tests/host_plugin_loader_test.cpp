@@ -38,7 +38,7 @@ TEST(HostPluginLoader, FailingExportsLeaveNothingAllocated) {
   for (const auto& plugin : set.plugins) {
     if (plugin->kind() == PluginKind::kArchive) {
       EXPECT_THROW(plugin->List(scratch.File("missing.arc")), HostError);
-      EXPECT_THROW(plugin->Extract(scratch.File("missing.arc"), {"a.txt", 3, 44}), HostError);
+      EXPECT_EQ(plugin->ExtractAt(scratch.File("missing.arc"), 44), nullptr);
     } else {
       EXPECT_THROW(plugin->Picture(scratch.File("missing.gp8")), HostError);
     }

@@ -1,0 +1,327 @@
+// vyn on archives made by other tools: members that share a position,
+// members of one name, names in the code page of their maker, names that
+// would lead elsewhere, and the choice of members by name and pattern. The
+// archives are built directly by the tests' own writer, never by vyn pack.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "arc_writer.h"
+#include "host_test_support.h"
+
+namespace {
+
+using host_test::VynRun;
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Every file of a directory by its name in UTF-8, with its bytes.
+std::map<std::string, Bytes> FilesIn(const std::string& directory) {
+  std::map<std::string, Bytes> files;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    const std::u8string name = entry.path().filename().u8string();
+    std::ifstream in(entry.path(), std::ios::binary);
+    files[std::string(name.begin(), name.end())] =
+        Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return files;
+}
+
+// The file a name shown as `shown` is written to: on Windows "\" separates,
+// so a kept byte is %xNN there instead of \xNN.
+std::string OnDisk(std::string shown) {
+#if defined(_WIN32)
+  for (std::size_t at; (at = shown.find("\\x")) != std::string::npos;) shown[at] = '%';
+#endif
+  return shown;
+}
+
+class ForeignArchive : public ::testing::Test {
+ protected:
+  VynRun Vyn(const std::vector<std::string>& args) { return host_test::RunVyn(args, capture_); }
+
+  std::string Write(const std::string& name, const Bytes& bytes) {
+    const std::string path = dir_.File(name);
+    WriteBytes(path, bytes);
+    return path;
+  }
+
+  // A fresh directory to extract into, not yet made.
+  std::string Out() { return dir_.File("out" + std::to_string(++outs_)); }
+
+  ScratchDirectory dir_;
+  ScratchDirectory capture_;
+  int outs_ = 0;
+};
+
+TEST_F(ForeignArchive, EveryListedMemberComesOutWithItsOwnSize) {
+  // A member of 0 bytes at the position of the member after it, and two
+  // members at one position with different sizes. GetFile's lookup by
+  // position finds the first of each.
+  const Bytes data = TextBytes("0123456789ABCDEF");
+  const std::string archive =
+      Write("shared.ARC", ArcImage(5,
+                                   {ArcEntry("ZERO.TXT", 0, 104), ArcEntry("TEN.TXT", 10, 104),
+                                    ArcEntry("FOUR.TXT", 4, 114), ArcEntry("SIX.TXT", 6, 114),
+                                    ArcEntry("LAST.TXT", 2, 118)},
+                                   false, data));
+  const std::string out = Out();
+  const VynRun run = Vyn({"extract", archive, "-o", out});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "extracted 5 of 5 members (22 bytes) from " + archive + " into " + out + "\n");
+  EXPECT_EQ(FilesIn(out), (std::map<std::string, Bytes>{{"ZERO.TXT", {}},
+                                                        {"TEN.TXT", TextBytes("0123456789")},
+                                                        {"FOUR.TXT", TextBytes("ABCD")},
+                                                        {"SIX.TXT", TextBytes("ABCDEF")},
+                                                        {"LAST.TXT", TextBytes("EF")}}));
+
+  // To standard output, in directory order, and no file.
+  const VynRun piped = Vyn({"extract", "--stdout", archive, "SIX.TXT", "TEN.TXT"});
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, "0123456789ABCDEF");
+  EXPECT_EQ(piped.err, "");
+  EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"out1", "shared.ARC"}));
+  EXPECT_EQ(Vyn({"extract", "--stdout", "-o", out, archive}).status, 2);  // no directory for it
+}
+
+TEST_F(ForeignArchive, MembersOfOneNameAreAllKept) {
+  const std::string archive =
+      Write("same.ARC", BuildArchive({{"a.txt", TextBytes("first")},
+                                      {"a.txt", TextBytes("second")},
+                                      {"a~2.txt", TextBytes("own")},  // a numbered name is taken
+                                      {"a.txt", TextBytes("third")}}));
+  struct Case {
+    std::vector<std::string> options;
+    Bytes existing;  // of a.txt before the run; empty: none
+    std::map<std::string, Bytes> files;
+    std::string counts;  // of the summary line
+    std::string kept;
+    std::string note;
+  };
+  const std::vector<Case> cases = {
+      {{},
+       {},
+       {{"a.txt", TextBytes("first")},
+        {"a~2.txt", TextBytes("own")},
+        {"a~3.txt", TextBytes("second")},
+        {"a~4.txt", TextBytes("third")}},
+       "4 of 4 members (19 bytes)",
+       "",
+       "holds more than one member named a.txt; the later one is written as a~3.txt"},
+      {{"--overwrite"},
+       {},
+       {{"a.txt", TextBytes("third")}, {"a~2.txt", TextBytes("own")}},
+       "4 of 4 members (19 bytes)",
+       "",
+       "holds more than one member named a.txt; the later one is kept"},
+      {{"-k"},
+       TextBytes("old"),
+       {{"a.txt", TextBytes("old")},
+        {"a~2.txt", TextBytes("own")},
+        {"a~3.txt", TextBytes("second")},
+        {"a~4.txt", TextBytes("third")}},
+       "3 of 4 members (14 bytes)",
+       "; 1 file already there left alone",
+       "holds more than one member named a.txt; the later one is written as a~4.txt"},
+  };
+  for (const Case& c : cases) {
+    const std::string out = Out();
+    if (!c.existing.empty()) {
+      std::filesystem::create_directory(out);
+      WriteBytes(out + "/a.txt", c.existing);
+    }
+    std::vector<std::string> args = {"extract", archive, "-o", out};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const VynRun run = Vyn(args);
+    const std::string what = c.options.empty() ? "default" : c.options[0];
+    EXPECT_EQ(run.status, 0) << what << run.err;
+    EXPECT_EQ(FilesIn(out), c.files) << what;
+    EXPECT_EQ(run.out,
+              "extracted " + c.counts + " from " + archive + " into " + out + c.kept + "\n");
+    EXPECT_TRUE(Contains(run.err, "vyn: note: " + archive + ": " + c.note)) << what << run.err;
+  }
+}
+
+TEST_F(ForeignArchive, NamesAreReadInTheirMakersCodePage) {
+  struct Case {
+    std::string raw;
+    std::string encoding;
+    std::string shown;  // in the table, and as the file's name
+  };
+  std::vector<Case> cases = {
+      {"\x83\x5C\x95\x5C.TXT", "cp932", "ソ表.TXT"},  // second bytes 0x5C
+      {"\x83\x74\x83\x67.TXT", "cp932", "フト.TXT"},
+      {"\xE9t\xE9.txt", "latin1", "été.txt"},
+      {"\xC3\xA9t\xC3\xA9.txt", "utf-8", "été.txt"},
+      {"\xE9t\xE9.txt", "utf-8", "\\xE9t\\xE9.txt"},  // does not decode
+      {"\x83.txt", "cp932", "\\x83.txt"},             // a lead byte without its second
+      {"a\x1B[2J.t", "cp932", "a\\x1B[2J.t"},         // control characters
+      {"n\n.txt", "latin1", "n\\x0A.txt"},
+      {"\x9Bm.txt", "latin1", "\\x9Bm.txt"},  // a C1 control
+  };
+  for (const char* encoding : {"cp932", "latin1", "utf-8", "CP932"})
+    cases.push_back({"Read~Me.1st", encoding, "Read~Me.1st"});  // ASCII as it is in all
+
+  for (const Case& c : cases) {
+    const std::string what = c.encoding + " " + c.shown;
+    const std::string archive =
+        Write("names.ARC", BuildArchive({{c.raw, TextBytes("x")}, {"OTHER.TXT", TextBytes("y")}}));
+    const VynRun list = Vyn({"list", archive, "--encoding", c.encoding});
+    EXPECT_EQ(list.status, 0) << what << list.err;
+    EXPECT_TRUE(Contains(list.out, "         1          44  " + c.shown + "\n"))
+        << what << list.out;
+    const std::string out = Out();
+    const VynRun run = Vyn({"extract", archive, "-o", out, "--encoding", c.encoding});
+    EXPECT_EQ(run.status, 0) << what << run.err;
+    EXPECT_EQ(FilesIn(out), (std::map<std::string, Bytes>{{OnDisk(c.shown), TextBytes("x")},
+                                                          {"OTHER.TXT", TextBytes("y")}}))
+        << what;
+  }
+
+  const VynRun unknown = Vyn({"list", dir_.File("names.ARC"), "--encoding", "no-such-code"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_TRUE(Contains(unknown.err, "unknown encoding \"no-such-code\"")) << unknown.err;
+}
+
+TEST_F(ForeignArchive, NamesThatWouldLeadElsewhereAreRefusedAndShown) {
+  struct Case {
+    std::string raw;
+    std::string shown;
+    bool refused;
+  };
+  const std::vector<Case> cases = {
+    {"../up.txt", "../up.txt", true},
+    {"a/b.txt", "a/b.txt", true},
+    {"..", "..", true},
+    {".", ".", true},
+    {"\x1B/.txt", "\\x1B/.txt", true},
+#if defined(_WIN32)
+    {"a\\b.txt", "a\\b.txt", true},
+    {"c:d.txt", "c:d.txt", true},
+    {"CON.TXT", "CON.TXT", true},
+#else
+    {"a\\b.txt", "a\\b.txt", false},  // a "\" separates nothing here
+    {"c:d.txt", "c:d.txt", false},
+#endif
+  };
+  for (const Case& c : cases) {
+    const std::string archive =
+        Write("esc.ARC", BuildArchive({{c.raw, TextBytes("bad")}, {"ok.txt", TextBytes("ok")}}));
+    const std::string out = Out();
+    const VynRun run = Vyn({"extract", archive, "-o", out});
+    std::map<std::string, Bytes> expected = {{"ok.txt", TextBytes("ok")}};
+    if (!c.refused) expected[c.shown] = TextBytes("bad");
+    EXPECT_EQ(run.status, c.refused ? 1 : 0) << c.shown << run.err;
+    EXPECT_EQ(FilesIn(out), expected) << c.shown;
+    EXPECT_EQ(Contains(run.err, archive + ": member \"" + c.shown + "\" is not extracted: "),
+              c.refused)
+        << run.err;
+    EXPECT_EQ(dir_.Entries().size(), static_cast<std::size_t>(outs_ + 1)) << c.shown;
+  }
+}
+
+TEST_F(ForeignArchive, TheArchiveIsNeverReplacedByItsOwnMember) {
+  const Bytes image =
+      BuildArchive({{"x.ARC", TextBytes("not an archive")}, {"b.txt", TextBytes("b")}});
+  const std::string archive = Write("x.ARC", image);
+  const VynRun run = Vyn({"extract", archive, "-o", dir_.path().string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(
+      run.err, "member \"x.ARC\" is not extracted: it would replace the archive being read"))
+      << run.err;
+  EXPECT_EQ(ReadBytes(archive), image);
+  EXPECT_EQ(ReadBytes(dir_.File("b.txt")), TextBytes("b"));
+}
+
+TEST_F(ForeignArchive, MembersAreChosenByNameOrPattern) {
+  const std::string archive = Write("pick.ARC", BuildArchive({{"PIC.GP8", TextBytes("1")},
+                                                              {"pic2.gp8", TextBytes("2")},
+                                                              {"a.txt", TextBytes("3")},
+                                                              {"b.txt", TextBytes("4")},
+                                                              {"[x].txt", TextBytes("5")},
+                                                              {"\x83\x5C\x95\x5C.TXT", {}}}));
+  struct Case {
+    std::vector<std::string> args;
+    std::set<std::string> chosen;
+    std::string complaint;  // when something chose nothing
+  };
+  const std::vector<Case> cases = {
+    {{"*.GP8"}, {"PIC.GP8"}, ""},
+    {{"*.GP8", "--ignore-case"}, {"PIC.GP8", "pic2.gp8"}, ""},
+    {{"?.txt"}, {"a.txt", "b.txt"}, ""},
+    {{"[ab].txt"}, {"a.txt", "b.txt"}, ""},
+    {{"[!a-a].txt", "p*"}, {"b.txt", "pic2.gp8"}, ""},
+    {{"[x].txt"}, {"[x].txt"}, ""},  // the name itself, though no "x.txt" matches
+    {{"A.TXT", "--ignore-case"}, {"a.txt"}, ""},
+    {{"A.TXT", "b.txt"}, {"b.txt"}, "has no member named \"A.TXT\""},
+    {{"*.bmp"}, {}, "has no member matching \"*.bmp\""},
+#if !defined(_WIN32)
+    {{"ソ*"}, {"ソ表.TXT"}, ""},
+#endif
+  };
+  for (const Case& c : cases) {
+    const std::string out = Out();
+    std::vector<std::string> args = {"extract", archive, "-o", out};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const VynRun run = Vyn(args);
+    std::set<std::string> names;
+    for (const auto& [name, bytes] : FilesIn(out)) names.insert(name);
+    EXPECT_EQ(names, c.chosen) << c.args[0];
+    EXPECT_EQ(run.status, c.complaint.empty() ? 0 : 1) << c.args[0] << run.err;
+    if (!c.complaint.empty())
+      EXPECT_TRUE(Contains(run.err, archive + ": " + c.complaint)) << run.err;
+  }
+}
+
+#if !defined(_WIN32)
+// Files named in UTF-8, as a POSIX system names them.
+TEST_F(ForeignArchive, PackStoresNamesInTheCodePageAndListingGivesThemBack) {
+  const std::map<std::string, Bytes> files = {
+      {"ソフト.txt", TextBytes("soft")}, {"ソ表.TXT", TextBytes("table")}, {"plain.txt", {}}};
+  std::vector<std::string> pack = {"pack", "-o", dir_.File("new.ARC")};
+  for (const auto& [name, bytes] : files) pack.push_back(Write(name, bytes));
+  const VynRun packed = Vyn(pack);
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  const VynRun json = Vyn({"list", "--json", dir_.File("new.ARC")});
+  // "ソフト.txt" takes 10 bytes in CP932, and 14 in UTF-8.
+  EXPECT_TRUE(Contains(json.out, "\"name\": \"ソフト.txt\", \"size\": 4, ")) << json.out;
+  EXPECT_TRUE(Contains(json.out, "\"raw\": \"83 5C 83 74 83 67 2E 74 78 74\"")) << json.out;
+  const std::string out = Out();
+  ASSERT_EQ(Vyn({"extract", dir_.File("new.ARC"), "-o", out}).status, 0);
+  EXPECT_EQ(FilesIn(out), files);
+
+  // Another code page, both ways.
+  const VynRun katakana = Vyn({"pack", "--encoding", "latin1", "-o", dir_.File("l.ARC"),
+                               Write("été.txt", {}), dir_.File("ソフト.txt")});
+  EXPECT_TRUE(Contains(katakana.err, "holds \"ソ\", which latin1 does not have")) << katakana.err;
+  ASSERT_EQ(Vyn({"pack", "--encoding", "latin1", "-o", dir_.File("l.ARC"), dir_.File("été.txt"),
+                 dir_.File("plain.txt")})
+                .status,
+            0);
+  EXPECT_TRUE(Contains(Vyn({"list", "--encoding", "latin1", dir_.File("l.ARC")}).out, "été.txt"));
+  EXPECT_TRUE(Contains(Vyn({"list", "--json", dir_.File("l.ARC")}).out, "\"raw\": \"E9 74 E9"));
+
+  struct Case {
+    std::string name;
+    std::string reason;
+  };
+  const std::vector<Case> refused = {
+      {"€.txt", "its name \"€.txt\" holds \"€\", which cp932 does not have"},
+      {"〜.txt", "its name \"〜.txt\" would be listed as \"～.txt\" in cp932"},
+      {"ソフトウェア.txt", "member name \"ソフトウェア.txt\" is 16 bytes long as stored"},
+      {"\xE9t\xE9.txt", "its name \"\\xE9t\\xE9.txt\" is not UTF-8 text"},
+  };
+  for (const Case& c : refused) {
+    const std::string path = Write(c.name, {});
+    const VynRun run = Vyn({"pack", "-o", dir_.File("bad.ARC"), path, dir_.File("plain.txt")});
+    EXPECT_EQ(run.status, 1) << c.name;
+    EXPECT_TRUE(Contains(run.err, path + ": " + c.reason)) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("bad.ARC")));
+  }
+}
+#endif
+
+}  // namespace
