@@ -110,8 +110,9 @@ int RunExtract(const CommandContext& context, const std::string& archive,
                                                      "; the later one is kept"));
       // The archive plug-in refuses a member of no bytes; its size alone
       // says what the file holds.
-      const Bytes bytes = member.size == 0 ? Bytes{} : plugin.Extract(archive, member);
-      WriteFileAtomically(JoinPath(directory, member.name), bytes);
+      const ReceivedBlock block =
+          member.size == 0 ? ReceivedBlock() : plugin.Extract(archive, member);
+      WriteFileAtomically(JoinPath(directory, member.name), block.bytes());
       ++extracted;
     } catch (const HostError& error) {
       progress.Finish();
@@ -140,7 +141,10 @@ int RunPack(const CommandContext& context, const std::string& archive, bool scra
   const ArcPlan plan = PlanArchive(archive, sources);
 
   PendingFile out(archive);
-  WriteArchive(plan, sources, scramble, out);
+  ProgressBar progress(plan.total_size, sources.size(), "members");
+  WriteArchive(plan, sources, scramble, out,
+               [&](std::uint64_t bytes, std::size_t members) { progress.Update(bytes, members); });
+  progress.Finish();
   out.Close();
 
   // The archive takes its name only once the archive plug-in recognises it

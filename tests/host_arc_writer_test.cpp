@@ -153,7 +153,8 @@ class ArcRoundTrip : public ::testing::Test {
       EXPECT_EQ(listed[i].name, members[i].first);
       ASSERT_EQ(listed[i].size, members[i].second.size());
       if (listed[i].size == 0) continue;  // the plug-in does not extract empty members
-      EXPECT_EQ(cobbet_->Extract(archive, listed[i]), members[i].second) << members[i].first;
+      const ReceivedBlock block = cobbet_->Extract(archive, listed[i]);
+      EXPECT_EQ(Bytes(block.begin(), block.end()), members[i].second) << members[i].first;
     }
   }
 
