@@ -6,8 +6,8 @@ set -eu
 packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libpng-dev"
 # Sanitizers, fuzzing and memory checking.
 packages="$packages clang libclang-rt-14-dev valgrind"
-# Google Benchmark, for `make bench`.
-packages="$packages libbenchmark-dev"
+# Google Benchmark, and time for peak memory of vyn, for `make bench`.
+packages="$packages libbenchmark-dev time"
 # The Windows DLLs: the MinGW-w64 cross compiler, GoogleTest's sources to build
 # with it, and 32-bit Wine to run the tests. vyn.exe links zlib and libpng
 # statically: zlib from Debian's MinGW package, libpng built from Debian's
