@@ -3,22 +3,33 @@
 # any is missing. Needs root (or sudo) only when something must be installed.
 set -eu
 
-packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libstb-dev"
+packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libpng-dev"
 # Sanitizers, fuzzing and memory checking.
 packages="$packages clang libclang-rt-14-dev valgrind"
-# Google Benchmark, for `make bench`.
-packages="$packages libbenchmark-dev"
+# Google Benchmark, and time for peak memory of vyn, for `make bench`.
+packages="$packages libbenchmark-dev time"
 # The Windows DLLs: the MinGW-w64 cross compiler, GoogleTest's sources to build
-# with it, and 32-bit Wine to run the tests.
+# with it, and 32-bit Wine to run the tests. vyn.exe links zlib and libpng
+# statically: zlib from Debian's MinGW package, libpng built from Debian's
+# own source package (fetched by the win32 configure, see below).
 packages="$packages g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest wine wine32:i386"
+packages="$packages libz-mingw-w64-dev dpkg-dev"
+
+# The source package of libpng comes from the configured Debian mirror: one
+# deb-src entry for its main suite, added only for that.
+src_list=/etc/apt/sources.list.d/vyn-libpng-source.sources
+need_source=""
+if ! apt-cache showsrc libpng1.6 2>/dev/null | grep -q '^Package: libpng1.6'; then
+  need_source=yes
+fi
 
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
-[ -z "$missing" ] && exit 0
+[ -z "$missing" ] && [ -z "$need_source" ] && exit 0
 
-echo "Installing:$missing"
+[ -n "$missing" ] && echo "Installing:$missing"
 if [ "$(id -u)" -eq 0 ]; then
   sudo=""
 elif command -v sudo >/dev/null 2>&1; then
@@ -28,6 +39,25 @@ else
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+if [ -n "$need_source" ] && [ ! -f "$src_list" ]; then
+  # The mirror and suite of the first Debian entry, in either format.
+  mirror=""
+  suite=""
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    mirror=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources)
+    suite=$(awk '/^Suites:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources)
+  elif [ -f /etc/apt/sources.list ]; then
+    mirror=$(awk '$1 == "deb" && $2 !~ /^\[/ {print $2; exit}' /etc/apt/sources.list)
+    suite=$(awk '$1 == "deb" && $2 !~ /^\[/ {print $3; exit}' /etc/apt/sources.list)
+  fi
+  if [ -z "$mirror" ] || [ -z "$suite" ]; then
+    echo "No Debian mirror configured for apt; the Windows build needs libpng's source package" >&2
+    exit 1
+  fi
+  echo "Adding a deb-src entry for $mirror $suite (libpng's source, for the Windows build)"
+  printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$mirror" "$suite" | $sudo tee "$src_list" >/dev/null
+fi
 # 32-bit Wine comes from the i386 architecture.
 case "$missing" in
   *:i386*)
@@ -35,4 +65,4 @@ case "$missing" in
 esac
 $sudo apt-get update -q
 # shellcheck disable=SC2086
-$sudo apt-get install -y -q --no-install-recommends $missing
+[ -z "$missing" ] || $sudo apt-get install -y -q --no-install-recommends $missing

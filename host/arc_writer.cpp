@@ -148,13 +148,16 @@ Bytes ArcDirectoryBytes(const ArcPlan& plan, bool scrambled) {
 }
 
 void WriteArchive(const ArcPlan& plan, const std::vector<ArcSource>& sources, bool scrambled,
-                  PendingFile& out) {
+                  PendingFile& out, const PackProgress& progress) {
   out.Write(ArcDirectoryBytes(plan, scrambled));
   Bytes chunk(kCopyChunk);
+  std::uint64_t written = 0;
+  std::size_t members = 0;
   for (const ArcSource& source : sources) {
     if (source.size == 0) {
       if (RegularFileSize(source.path) != 0)
         throw HostError(FileMessage(source.path, "changed while it was being packed"));
+      if (progress) progress(written, ++members);
       continue;
     }
     errno = 0;
@@ -168,10 +171,13 @@ void WriteArchive(const ArcPlan& plan, const std::vector<ArcSource>& sources, bo
       copied += got;
       if (copied > source.size) break;
       out.Write({chunk.data(), got});
+      written += got;
+      if (progress) progress(written, members);
     }
     if (std::ferror(file.get()) != 0)
       throw HostError(FileMessage(source.path, "cannot read: " + SystemReason()));
     if (copied != source.size)
       throw HostError(FileMessage(source.path, "changed while it was being packed"));
+    if (progress) progress(written, ++members);
   }
 }

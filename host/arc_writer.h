@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,11 @@ ArcPlan PlanArchive(const std::string& archive, const std::vector<ArcSource>& so
 // The member count and the directory, plain or scrambled.
 Bytes ArcDirectoryBytes(const ArcPlan& plan, bool scrambled);
 
+// Told, as the members' bytes go out, how many have been written and how
+// many members are done.
+using PackProgress = std::function<void(std::uint64_t bytes_done, std::size_t members_done)>;
+
 // Writes the archive: the directory, then every source file's bytes. Throws
 // HostError when a source cannot be read or no longer has its planned size.
 void WriteArchive(const ArcPlan& plan, const std::vector<ArcSource>& sources, bool scrambled,
-                  PendingFile& out);
+                  PendingFile& out, const PackProgress& progress = {});

@@ -14,6 +14,7 @@
 #include "member_names.h"
 #include "name_encoding.h"
 #include "progress.h"
+#include "refusal_reasons.h"
 #include "text_output.h"
 
 namespace {
@@ -108,8 +109,11 @@ std::unique_ptr<ReceivedBlock> TakeMember(const Plugin& plugin, const std::strin
     const Bytes image = ReadFileRange(archive, member.position, member.size);
     block = plugin.ExtractFromImage(image);
   }
-  if (block == nullptr)
-    throw HostError(FileMessage(archive, "the archive plug-in could not extract " + named.shown));
+  if (block == nullptr) {
+    const std::string why = WhyMemberNotExtracted(archive, member.position, member.size);
+    throw HostError(FileMessage(archive, "the archive plug-in could not extract " + named.shown +
+                                             (why.empty() ? "" : ": " + why)));
+  }
   if (block->size() != member.size)
     throw HostError(FileMessage(
         archive, "the archive plug-in delivered " + std::to_string(block->size()) + " bytes for " +
@@ -355,7 +359,10 @@ int RunPack(const CommandContext& context, const std::string& archive, bool scra
   const ArcPlan plan = PlanArchive(archive, sources);
 
   PendingFile out(archive);
-  WriteArchive(plan, sources, scramble, out);
+  ProgressBar progress(plan.total_size, sources.size(), "members");
+  WriteArchive(plan, sources, scramble, out,
+               [&](std::uint64_t bytes, std::size_t members) { progress.Update(bytes, members); });
+  progress.Finish();
   out.Close();
 
   // The archive takes its name only once the archive plug-in recognises it

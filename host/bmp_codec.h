@@ -1,8 +1,9 @@
-// BMP files of palette pictures (1, 4 or 8 bits a pixel, uncompressed), read
-// and written by the host itself so that the palette keeps its order.
+// BMP files, read and written by the host itself: palette files of 1, 4 or 8
+// bits a pixel keep their colour table as the palette, in order; files of
+// 16, 24 or 32 bits a pixel (with or without colour masks) are read to their
+// colours and given a palette of them in the order they first appear.
 #pragma once
 
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -16,10 +17,12 @@ bool IsBmp(std::span<const unsigned char> bytes);
 // and DIBs hold it.
 std::vector<Rgb> ReadRgbQuads(const unsigned char* table, std::uint32_t count);
 
-// Decodes a palette BMP. Returns nothing for a BMP of more bits a pixel or
-// with an old-style (12-byte) header. Throws HostError with the reason for a
-// damaged or compressed file, or one whose pixels index past its palette.
-std::optional<IndexedPicture> DecodeIndexedBmp(std::span<const unsigned char> bytes);
+// Decodes a BMP of at most 256 colours. Throws HostError, without the file
+// name, saying what is missing from a truncated file or what is wrong with a
+// damaged one; a file that lacks a single byte of its pixels is refused,
+// never completed with black. `transparent` is set when an alpha mask gives
+// any pixel transparency.
+IndexedPicture DecodeBmp(std::span<const unsigned char> bytes, bool& transparent);
 
 // An 8-bit BMP, rows bottom up and padded to 4 bytes, with the palette's
 // entries as its colour table.

@@ -1,6 +1,9 @@
 #include "gp8_encoder.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
@@ -19,12 +22,33 @@ constexpr std::uint32_t kNoPosition = std::numeric_limits<std::uint32_t>::max();
 // bytes at or beyond e that a match copies are the ones it has just
 // produced, which the decoder has just stored. Sequence index q lies at
 // window position (q + 4078) mod 4096.
-constexpr std::uint32_t kZeroPrefix = kLzssWindowSize;
+constexpr std::size_t kZeroPrefix = kLzssWindowSize;
+// Zeros after the data, so that a substring's bytes can be read as whole
+// words wherever it starts.
+constexpr std::size_t kZeroSuffix = 24;
 
-struct Match {
-  std::uint32_t length = 0;  // 0 when no match of kLzssMinMatch bytes exists
-  std::uint32_t source = 0;  // sequence index of its first byte
+// A sequence ready to encode: the zero prefix, the data, the zero suffix.
+class Sequence {
+ public:
+  explicit Sequence(std::size_t data_size)
+      : bytes_(kZeroPrefix + data_size + kZeroSuffix, 0), data_size_(data_size) {}
+  unsigned char* data() { return bytes_.data() + kZeroPrefix; }
+  std::size_t data_size() const { return data_size_; }
+  std::size_t size() const { return kZeroPrefix + data_size_; }  // without the suffix
+  const unsigned char* at(std::size_t q) const { return bytes_.data() + q; }
+
+ private:
+  std::vector<unsigned char> bytes_;
+  std::size_t data_size_;
 };
+
+// Eight bytes as a word, the first in its low byte.
+std::uint64_t LoadLe64(const unsigned char* at) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, at, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
 
 // A substring of up to 18 bytes as an exact key: its bytes packed into
 // three words, those beyond its length zero. Each length has a table of its
@@ -32,7 +56,8 @@ struct Match {
 struct SubstringKey {
   std::uint64_t low = 0;     // bytes 0 to 7
   std::uint64_t middle = 0;  // bytes 8 to 15
-  std::uint32_t high = 0;    // bytes 16 and 17
+  std::uint64_t high = 0;    // bytes 16 and 17
+  friend bool operator==(const SubstringKey&, const SubstringKey&) = default;
 };
 
 // kKeepBytes[n]: the mask of the low n bytes of a word.
@@ -46,26 +71,37 @@ constexpr std::uint64_t kKeepBytes[9] = {0,
                                          0xFFFFFFFFFFFFFF,
                                          0xFFFFFFFFFFFFFFFF};
 
+// The key of the first `length` bytes from `at`.
+SubstringKey KeyOf(const unsigned char* at, std::size_t length) {
+  return {LoadLe64(at) & kKeepBytes[std::min<std::size_t>(length, 8)],
+          LoadLe64(at + 8) & kKeepBytes[std::clamp<std::size_t>(length, 8, 16) - 8],
+          LoadLe64(at + 16) & kKeepBytes[std::max<std::size_t>(length, 16) - 16]};
+}
+
 // For one substring length: the last sequence index at which each substring
-// was seen. Only the last 4096 indexes can be match sources, so older entries
-// are dropped whenever the table fills up: it stays small whatever the
-// picture's size.
+// was seen. A slot holds only that index: the substring is read back from
+// the sequence. Only the last 4096 indexes can be match sources, so older
+// entries are dropped whenever the table fills up: it stays small (128 KB)
+// whatever the picture's size.
 class RecentPositions {
  public:
-  RecentPositions() : slots_(kCapacity, Slot{0, 0, 0, kNoPosition}) {}
+  explicit RecentPositions(const Sequence& sequence, std::size_t length)
+      : sequence_(&sequence), length_(length), slots_(kCapacity, kNoPosition) {
+    live_.reserve(kCapacity / 2);
+  }
 
   // Records q for the substring and returns the index recorded before it, or
   // kNoPosition. Entries older than `oldest` may be forgotten.
   std::uint32_t Exchange(const SubstringKey& key, std::uint32_t q, std::uint32_t oldest) {
-    if (used_ >= kCapacity / 2) Purge(oldest);
+    if (used_ >= kPurgeAt) Purge(oldest);
     for (std::size_t at = Home(key);; at = (at + 1) & (kCapacity - 1)) {
-      Slot& slot = slots_[at];
-      if (slot.last == kNoPosition) {
-        slot = {key.low, key.middle, key.high, q};
+      std::uint32_t& slot = slots_[at];
+      if (slot == kNoPosition) {
+        slot = q;
         ++used_;
         return kNoPosition;
       }
-      if (slot.Holds(key)) return std::exchange(slot.last, q);
+      if (KeyOf(sequence_->at(slot), length_) == key) return std::exchange(slot, q);
     }
   }
 
@@ -73,150 +109,181 @@ class RecentPositions {
   // A purge leaves at most one window's sources, an eighth of the slots;
   // probes stay short until the table is half full again.
   static constexpr std::size_t kCapacity = 8 * kLzssWindowSize;
-
-  struct Slot {
-    std::uint64_t low;
-    std::uint64_t middle;
-    std::uint32_t high;
-    std::uint32_t last;
-    bool Holds(const SubstringKey& key) const {
-      return low == key.low && middle == key.middle && high == key.high;
-    }
-  };
-  static_assert(sizeof(Slot) == 24);
+  static constexpr std::size_t kPurgeAt = kCapacity / 2;
 
   static std::size_t Home(const SubstringKey& key) {
     const std::uint64_t mixed = (key.low * 0x9E3779B97F4A7C15ull) ^
                                 (key.middle * 0xC2B2AE3D27D4EB4Full) ^
-                                (std::uint64_t{key.high} * 0x165667B19E3779F9ull);
+                                (key.high * 0x165667B19E3779F9ull);
     return static_cast<std::size_t>((mixed ^ (mixed >> 29)) >> 16) & (kCapacity - 1);
   }
 
   void Purge(std::uint32_t oldest) {
-    std::vector<Slot> live;
-    for (const Slot& slot : slots_) {
-      if (slot.last != kNoPosition && slot.last >= oldest) live.push_back(slot);
+    live_.clear();
+    for (const std::uint32_t slot : slots_) {
+      if (slot != kNoPosition && slot >= oldest) live_.push_back(slot);
     }
-    std::fill(slots_.begin(), slots_.end(), Slot{0, 0, 0, kNoPosition});
+    std::fill(slots_.begin(), slots_.end(), kNoPosition);
     used_ = 0;
-    for (const Slot& slot : live) {
-      std::size_t at = Home({slot.low, slot.middle, slot.high});
-      while (slots_[at].last != kNoPosition) at = (at + 1) & (kCapacity - 1);
-      slots_[at] = slot;
+    for (const std::uint32_t q : live_) {
+      std::size_t at = Home(KeyOf(sequence_->at(q), length_));
+      while (slots_[at] != kNoPosition) at = (at + 1) & (kCapacity - 1);
+      slots_[at] = q;
       ++used_;
     }
   }
 
-  std::vector<Slot> slots_;
+  const Sequence* sequence_;
+  std::size_t length_;
+  std::vector<std::uint32_t> slots_;
+  std::vector<std::uint32_t> live_;
   std::size_t used_ = 0;
 };
 
-// Longest match at every position of the data, capped at kLzssMaxMatch and
-// at the bytes left, with the index of a source that gives it. For every
-// length from 3 to 18 a table keeps the last index of each substring of that
-// length; a match of a length exists exactly when the last earlier
-// occurrence of the substring lies within the window, and the longest such
-// length is the longest match. Each position costs the same fixed work,
-// however alike the picture's bytes are.
-std::vector<Match> LongestMatches(std::span<const unsigned char> data) {
-  const std::size_t n = data.size();
-  std::vector<unsigned char> sequence(kZeroPrefix + n, 0);
-  std::copy(data.begin(), data.end(), sequence.begin() + kZeroPrefix);
+struct Match {
+  std::uint32_t length = 0;  // 0 when no match of kLzssMinMatch bytes exists
+  std::uint32_t source = 0;  // sequence index of its first byte
+};
 
-  std::vector<RecentPositions> recent(kLzssMaxMatch - kLzssMinMatch + 1);
-  std::vector<Match> matches(n);
-  for (std::size_t q = 0; q < sequence.size(); ++q) {
-    const std::size_t lengths = std::min<std::size_t>(kLzssMaxMatch, sequence.size() - q);
-    std::uint64_t words[3] = {};
-    for (std::size_t i = 0; i < lengths; ++i)
-      words[i / 8] |= std::uint64_t{sequence[q + i]} << (8 * (i % 8));
-
+// Calls on_match(i, match) for every position i of the data in turn, with the
+// longest match there (capped at kLzssMaxMatch and at the bytes left) and
+// the index of a source that gives it. For every length from 3 to 18 a table
+// keeps the last index of each substring of that length; a match of a length
+// exists exactly when the last earlier occurrence of the substring lies
+// within the window, and the longest such length is the longest match. Each
+// position costs the same fixed work, however alike the picture's bytes are.
+template <class OnMatch>
+void ForEachLongestMatch(const Sequence& sequence, OnMatch on_match) {
+  std::vector<RecentPositions> recent;
+  recent.reserve(kLzssMaxMatch - kLzssMinMatch + 1);
+  for (std::size_t length = kLzssMinMatch; length <= kLzssMaxMatch; ++length)
+    recent.emplace_back(sequence, length);
+  const std::size_t size = sequence.size();
+  for (std::size_t q = 0; q < size; ++q) {
+    const std::size_t lengths = std::min<std::size_t>(kLzssMaxMatch, size - q);
+    const unsigned char* at = sequence.at(q);
     const bool in_data = q >= kZeroPrefix;
     const std::size_t cap = in_data ? lengths : 0;  // the data ends with the sequence
     const auto oldest = static_cast<std::uint32_t>(q >= kLzssWindowSize ? q - kLzssWindowSize : 0);
     Match found;
     for (std::size_t length = lengths; length >= kLzssMinMatch; --length) {
-      // The first `length` bytes of the packed words.
-      const SubstringKey key = {words[0] & kKeepBytes[std::min<std::size_t>(length, 8)],
-                                words[1] & kKeepBytes[std::clamp<std::size_t>(length, 8, 16) - 8],
-                                static_cast<std::uint32_t>(
-                                    words[2] & kKeepBytes[std::max<std::size_t>(length, 16) - 16])};
-      const std::uint32_t last =
-          recent[length - kLzssMinMatch].Exchange(key, static_cast<std::uint32_t>(q), oldest);
+      const std::uint32_t last = recent[length - kLzssMinMatch].Exchange(
+          KeyOf(at, length), static_cast<std::uint32_t>(q), oldest);
       if (found.length == 0 && length <= cap && last != kNoPosition && last >= oldest)
         found = {static_cast<std::uint32_t>(length), last};
     }
-    if (found.length >= kLzssMinMatch) matches[q - kZeroPrefix] = found;
+    if (in_data) on_match(q - kZeroPrefix, found);
   }
-  return matches;
 }
 
-// Collects items behind their flag bytes.
+// Writes items behind their flag bytes into a file that already holds what
+// comes before the stream.
 class StreamWriter {
  public:
+  explicit StreamWriter(Bytes& out) : out_(out) {}
   void Literal(unsigned char byte) {
     StartItem(true);
-    stream_.push_back(byte);
+    out_.push_back(byte);
   }
   void Copy(std::uint32_t window_position, std::uint32_t length) {
     StartItem(false);
-    stream_.push_back(static_cast<unsigned char>(window_position & 0xFF));
-    stream_.push_back(
+    out_.push_back(static_cast<unsigned char>(window_position & 0xFF));
+    out_.push_back(
         static_cast<unsigned char>(((window_position >> 8) << 4) | (length - kLzssMinMatch)));
   }
-  Bytes Take() { return std::move(stream_); }
 
  private:
   void StartItem(bool literal) {
     if (items_ % kLzssItemsPerFlag == 0) {
-      flag_at_ = stream_.size();
-      stream_.push_back(0);
+      flag_at_ = out_.size();
+      out_.push_back(0);
     }
-    if (literal)
-      stream_[flag_at_] |= static_cast<unsigned char>(1u << (items_ % kLzssItemsPerFlag));
+    if (literal) out_[flag_at_] |= static_cast<unsigned char>(1u << (items_ % kLzssItemsPerFlag));
     ++items_;
   }
 
-  Bytes stream_;
+  Bytes& out_;
   std::size_t flag_at_ = 0;
   std::size_t items_ = 0;
 };
 
-}  // namespace
+constexpr std::size_t kProgressStep = std::size_t{1} << 18;
 
-Bytes EncodeLzss(std::span<const unsigned char> data) {
-  const std::size_t n = data.size();
-  const std::vector<Match> matches = LongestMatches(data);
+// Appends the shortest stream for the sequence's data to `out`.
+//
+// The parse runs forwards with the match finder: once the fewest bits that
+// reach position i are known, the literal and every match from i offer their
+// ends a way there (any prefix of a match is a match too, so every length
+// up to the longest is open at the same cost). Only the next 18 positions'
+// costs are open at a time; what stays for the whole data is, per byte, the
+// window position of the longest match there (2 bytes) and the length of the
+// item that ends there on the best way (1 byte). Walking back from the end
+// turns the latter into the lengths of the items that start on the way.
+void AppendLzss(const Sequence& sequence, Bytes& out, const EncodeProgress& progress) {
+  const std::size_t n = sequence.data_size();
+  std::vector<std::uint16_t> sources(n);
+  std::vector<std::uint8_t> steps(n + 1, 1);  // steps[e]: the item that ends at e
 
-  // bits[i]: the fewest bits that encode data from i to the end; step[i]: the
-  // length of the item that starts such an encoding (1 for a literal). Any
-  // prefix of a match is a match too, so every length up to the longest is
-  // open at the same cost.
-  std::vector<std::uint64_t> bits(n + 1, 0);
-  std::vector<std::uint8_t> step(n, 1);
-  for (std::size_t i = n; i-- > 0;) {
-    bits[i] = kLzssLiteralBits + bits[i + 1];
-    for (std::uint32_t length = kLzssMinMatch; length <= matches[i].length; ++length) {
-      const std::uint64_t candidate = kLzssMatchBits + bits[i + length];
-      if (candidate < bits[i]) {
-        bits[i] = candidate;
-        step[i] = static_cast<std::uint8_t>(length);
-      }
+  constexpr std::size_t kOpen = 32;  // a power of 2 beyond kLzssMaxMatch
+  constexpr std::uint64_t kUnreached = std::numeric_limits<std::uint64_t>::max();
+  std::array<std::uint64_t, kOpen> bits;
+  bits.fill(kUnreached);
+  bits[0] = 0;
+  auto offer = [&](std::size_t end, std::uint64_t cost, std::uint32_t length) {
+    std::uint64_t& best = bits[end % kOpen];
+    if (cost < best) {
+      best = cost;
+      steps[end] = static_cast<std::uint8_t>(length);
     }
-  }
+  };
+  ForEachLongestMatch(sequence, [&](std::size_t i, const Match& match) {
+    const std::uint64_t here = bits[i % kOpen];
+    bits[i % kOpen] = kUnreached;  // the slot of position i + kOpen
+    offer(i + 1, here + kLzssLiteralBits, 1);
+    for (std::uint32_t length = kLzssMinMatch; length <= match.length; ++length)
+      offer(i + length, here + kLzssMatchBits, length);
+    sources[i] = static_cast<std::uint16_t>((match.source + kLzssWindowStart) % kLzssWindowSize);
+    if (progress && (i + 1) % kProgressStep == 0) progress(i + 1, n);
+  });
 
-  StreamWriter writer;
-  for (std::size_t i = 0; i < n; i += step[i]) {
-    if (step[i] == 1) {
+  // steps[s + 1] becomes the length of the item that starts at s: the slots
+  // between an item's start and end are not on the way, and the walk reads
+  // only slots below the ones it writes.
+  std::size_t literals = 0;
+  std::size_t matches = 0;
+  for (std::size_t end = n; end > 0;) {
+    const std::uint8_t length = steps[end];
+    const std::size_t start = end - length;
+    steps[start + 1] = length;
+    ++(length == 1 ? literals : matches);
+    end = start;
+  }
+  const std::size_t items = literals + matches;
+  out.reserve(out.size() + (items + kLzssItemsPerFlag - 1) / kLzssItemsPerFlag + literals +
+              2 * matches);
+  StreamWriter writer(out);
+  const unsigned char* data = sequence.at(kZeroPrefix);
+  for (std::size_t i = 0; i < n; i += steps[i + 1]) {
+    if (steps[i + 1] == 1) {
       writer.Literal(data[i]);
     } else {
-      writer.Copy((matches[i].source + kLzssWindowStart) % kLzssWindowSize, step[i]);
+      writer.Copy(sources[i], steps[i + 1]);
     }
   }
-  return writer.Take();
+  if (progress) progress(n, n);
 }
 
-Bytes EncodeGp8(const IndexedPicture& picture) {
+}  // namespace
+
+Bytes EncodeLzss(std::span<const unsigned char> data, const EncodeProgress& progress) {
+  Sequence sequence(data.size());
+  std::copy(data.begin(), data.end(), sequence.data());
+  Bytes stream;
+  AppendLzss(sequence, stream, progress);
+  return stream;
+}
+
+Bytes EncodeGp8(const IndexedPicture& picture, const EncodeProgress& progress) {
   const std::uint32_t width = picture.width;
   const std::uint32_t height = picture.height;
   if (width == 0 || height == 0) throw HostError("the picture has no pixels");
@@ -244,13 +311,12 @@ Bytes EncodeGp8(const IndexedPicture& picture) {
   }
 
   // Bottom row first, as the DIB the image plug-in builds holds its rows.
-  Bytes rows;
-  rows.reserve(picture.pixels.size());
-  for (std::uint32_t y = height; y-- > 0;) {
+  Sequence sequence(picture.pixels.size());
+  unsigned char* rows = sequence.data();
+  for (std::uint32_t y = height; y-- > 0; rows += width) {
     const auto row = picture.pixels.begin() + static_cast<std::ptrdiff_t>(std::size_t{y} * width);
-    rows.insert(rows.end(), row, row + width);
+    std::copy(row, row + width, rows);
   }
-  const Bytes stream = EncodeLzss(rows);
-  file.insert(file.end(), stream.begin(), stream.end());
+  AppendLzss(sequence, file, progress);
   return file;
 }

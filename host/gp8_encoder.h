@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "file_io.h"
@@ -38,14 +39,19 @@ constexpr unsigned kLzssItemsPerFlag = 8;
 constexpr std::uint64_t kLzssLiteralBits = 9;
 constexpr std::uint64_t kLzssMatchBits = 17;
 
+// Told now and then how many bytes of the data the encoder has gone through,
+// and how many there are: the parse takes nearly all its time.
+using EncodeProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
 // The shortest stream that expands to exactly `data`. It holds no item
 // beyond the last byte of data, so a decoder that stops when the input runs
-// out inside the last flag group has the whole of it.
-Bytes EncodeLzss(std::span<const unsigned char> data);
+// out inside the last flag group has the whole of it. Its working memory is
+// at most 4 bytes a byte of data, besides the stream itself and a fixed 2 MB.
+Bytes EncodeLzss(std::span<const unsigned char> data, const EncodeProgress& progress = {});
 
 // A GP8 file of the picture. The stream carries width x height indexes, row
 // after row with no fill, the picture's bottom row first (the order of a
 // bottom-up DIB). Throws HostError when the picture does not fit the format:
 // a side beyond 65535, no pixels at all, or more than 256 palette entries,
 // or a pixel block of (width + 3) x height bytes beyond 32 bits.
-Bytes EncodeGp8(const IndexedPicture& picture);
+Bytes EncodeGp8(const IndexedPicture& picture, const EncodeProgress& progress = {});

@@ -2,8 +2,12 @@
 // and writes to PNG and BMP files.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
+
+#include "host_error.h"
 
 struct Rgb {
   std::uint8_t red = 0;
@@ -13,6 +17,8 @@ struct Rgb {
 };
 
 constexpr std::size_t kMaxPaletteSize = 256;
+// The largest side the host reads: a GP8 picture holds no more.
+constexpr std::uint32_t kMaxPictureSide = 65535;
 
 struct IndexedPicture {
   std::uint32_t width = 0;
@@ -23,4 +29,53 @@ struct IndexedPicture {
   std::uint8_t At(std::uint32_t x, std::uint32_t y) const {
     return pixels[std::size_t{y} * width + x];
   }
+};
+
+// Refuses a picture file's size before its pixels are allocated: no pixels,
+// or a side beyond what the host encodes.
+inline void CheckPictureSize(std::uint64_t width, std::uint64_t height) {
+  if (width == 0 || height == 0)
+    throw HostError("is damaged: its size is " + std::to_string(width) + "x" +
+                    std::to_string(height) + ", which holds no pixels");
+  if (width > kMaxPictureSide || height > kMaxPictureSide)
+    throw HostError("is " + std::to_string(width) + "x" + std::to_string(height) +
+                    "; GP8 holds at most " + std::to_string(kMaxPictureSide) + " pixels a side");
+}
+
+// Gives the colours of a truecolour picture palette indexes in the order they
+// first appear. A 257th colour is refused: colours are never reduced.
+class FirstSeenPalette {
+ public:
+  explicit FirstSeenPalette(std::vector<Rgb>& palette) : palette_(palette) {
+    palette_.clear();
+    keys_.fill(kNoKey);
+  }
+
+  std::uint8_t IndexOf(Rgb colour) {
+    const std::uint32_t key = colour.red | (colour.green << 8) | (colour.blue << 16);
+    if (key == last_key_) return last_index_;  // pictures run in long spans of a colour
+    std::size_t at = Slot(key);
+    while (keys_[at] != kNoKey && keys_[at] != key) at = (at + 1) % kSlots;
+    if (keys_[at] == kNoKey) {
+      if (palette_.size() == kMaxPaletteSize)
+        throw HostError("has more than 256 colours; GP8 holds 256 and colours are not reduced");
+      keys_[at] = key;
+      indexes_[at] = static_cast<std::uint8_t>(palette_.size());
+      palette_.push_back(colour);
+    }
+    last_key_ = key;
+    last_index_ = indexes_[at];
+    return last_index_;
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 1024;  // never more than a quarter full
+  static constexpr std::uint32_t kNoKey = 0xFFFFFFFFu;
+  static std::size_t Slot(std::uint32_t key) { return (key * 0x9E3779B1u) >> 22; }
+
+  std::vector<Rgb>& palette_;
+  std::array<std::uint32_t, kSlots> keys_{};
+  std::array<std::uint8_t, kSlots> indexes_{};
+  std::uint32_t last_key_ = kNoKey;
+  std::uint8_t last_index_ = 0;
 };

@@ -42,6 +42,31 @@ void AddEncodingOption(CLI::App& command, std::string& encoding) {
       ->capture_default_str();
 }
 
+// The first word of the command line that is not an option of vyn itself,
+// when it names none of the commands; empty otherwise.
+std::string UnknownCommand(CLI::App& app, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--plugins") {
+      ++i;
+      continue;
+    }
+    if (!arg.empty() && arg[0] == '-') continue;
+    for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+      if (command->get_name() == arg) return "";
+    }
+    return arg;
+  }
+  return "";
+}
+
+std::string CommandNames(CLI::App& app) {
+  std::string names;
+  for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; }))
+    names += (names.empty() ? "" : ", ") + command->get_name();
+  return names;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,6 +219,12 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
+    const std::string unknown = UnknownCommand(app, argc, argv);
+    if (!unknown.empty()) {
+      Complain("unknown command \"" + unknown + "\"; the commands are " + CommandNames(app) +
+               " (see vyn --help)");
+      return kStatusUsage;
+    }
     return app.exit(error) == 0 ? 0 : kStatusUsage;
   }
 

@@ -1,22 +1,37 @@
 // vyn convert, vyn encode: pictures through the image plug-in, and the
 // encoder that makes them.
 #include <iostream>
+#include <new>
 
 #include "command_support.h"
 #include "gp8_encoder.h"
 #include "host_error.h"
 #include "picture_io.h"
+#include "progress.h"
 #include "text_output.h"
 
 namespace {
 
-// Runs a step whose failures give only a reason, and names the file in them.
+// Runs a step whose failures give only a reason, and names the file in them;
+// running out of memory on the file is named the same way.
 template <class Step>
 auto AboutFile(const std::string& path, Step step) {
   try {
     return step();
   } catch (const HostError& error) {
     throw HostError(FileMessage(path, error.what()));
+  } catch (const std::bad_alloc&) {
+    throw HostError(FileMessage(path, "out of memory"));
+  }
+}
+
+// Runs a step whose failures name the file already, but not memory running out.
+template <class Step>
+auto MemoryFor(const std::string& path, Step step) {
+  try {
+    return step();
+  } catch (const std::bad_alloc&) {
+    throw HostError(FileMessage(path, "out of memory"));
   }
 }
 
@@ -49,10 +64,18 @@ int RunConvert(const CommandContext& context, const std::string& picture,
   if (SameFile(picture, output))
     throw HostError(
         FileMessage(output, "is the picture being converted; choose another output name"));
-  const DeliveredPicture delivered = plugin.Picture(picture);
-  const IndexedPicture indexed =
-      AboutFile(picture, [&] { return PictureFromDib(delivered.header, delivered.pixels); });
-  const Bytes file = AboutFile(output, [&] { return EncodePicture(indexed, type); });
+  IndexedPicture indexed;
+  {
+    const DeliveredPicture delivered = MemoryFor(picture, [&] { return plugin.Picture(picture); });
+    indexed =
+        AboutFile(picture, [&] { return PictureFromDib(delivered.header, delivered.pixels); });
+  }
+  ProgressBar progress(indexed.height, 0, "writing " + BaseName(output));
+  const Bytes file = AboutFile(output, [&] {
+    return EncodePicture(indexed, type,
+                         [&](std::uint64_t rows, std::uint64_t) { progress.Update(rows, 0); });
+  });
+  progress.Finish();
   WriteFileAtomically(output, file);
   std::cout << "converted " << picture << " (" << indexed.width << "x" << indexed.height
             << ") into " << output << '\n';
@@ -64,17 +87,25 @@ int RunEncode(const CommandContext& context, const std::string& image, const std
   RequireKind(set, PluginKind::kImage);  // to check the result
   if (SameFile(image, output)) throw HostError(FileMessage(output, "is the picture being encoded"));
 
-  const Bytes source = ReadWholeFile(image);
   bool transparency_dropped = false;
-  const IndexedPicture picture =
-      AboutFile(image, [&] { return DecodePicture(source, transparency_dropped); });
+  IndexedPicture picture;
+  {
+    const Bytes source = MemoryFor(image, [&] { return ReadWholeFile(image); });
+    picture = AboutFile(image, [&] { return DecodePicture(source, transparency_dropped); });
+  }
   if (transparency_dropped)
     Complain("note: " + FileMessage(image, "has transparent pixels; GP8 keeps their colours only"));
-  const Bytes gp8 = AboutFile(image, [&] { return EncodeGp8(picture); });
+  ProgressBar progress(picture.pixels.size(), 0, "encoding " + BaseName(image));
+  Bytes gp8 = AboutFile(image, [&] {
+    return EncodeGp8(picture, [&](std::uint64_t done, std::uint64_t) { progress.Update(done, 0); });
+  });
+  progress.Finish();
 
   PendingFile out(output);
   out.Write(gp8);
   out.Close();
+  const std::size_t gp8_size = gp8.size();
+  Bytes().swap(gp8);  // the check below needs the memory more
 
   // The picture takes its name only once the image plug-in decodes it to
   // exactly the pixels and palette it was made from.
@@ -84,9 +115,11 @@ int RunEncode(const CommandContext& context, const std::string& image, const std
     throw HostError(FileMessage(output,
                                 "the image plug-in does not recognise the picture as written; "
                                 "nothing was written"));
-  const DeliveredPicture delivered = plugin->Picture(written);
-  const IndexedPicture decoded =
-      AboutFile(output, [&] { return PictureFromDib(delivered.header, delivered.pixels); });
+  IndexedPicture decoded;
+  {
+    const DeliveredPicture delivered = MemoryFor(output, [&] { return plugin->Picture(written); });
+    decoded = AboutFile(output, [&] { return PictureFromDib(delivered.header, delivered.pixels); });
+  }
   if (decoded.width != picture.width || decoded.height != picture.height ||
       decoded.pixels != picture.pixels ||
       FullPalette(decoded.palette) != FullPalette(picture.palette))
@@ -98,7 +131,7 @@ int RunEncode(const CommandContext& context, const std::string& image, const std
   const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
   std::cout << "encoded " << image << " (" << picture.width << "x" << picture.height << ", "
             << picture.palette.size() << "-entry palette) into " << output << " ("
-            << Counted(gp8.size(), "byte") << ", pixels in " << (gp8.size() - kGp8StreamOffset)
+            << Counted(gp8_size, "byte") << ", pixels in " << (gp8_size - kGp8StreamOffset)
             << " for " << pixels << ")\n";
   return 0;
 }

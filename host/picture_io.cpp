@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <unordered_map>
 
 #include "bmp_codec.h"
 #include "byte_order.h"
 #include "host_error.h"
 #include "png_codec.h"
-#include "stb_support.h"
 
 namespace {
 
@@ -21,43 +19,14 @@ constexpr std::size_t kDibCompressionOffset = 16;
 constexpr std::size_t kDibColoursUsedOffset = 32;
 constexpr std::size_t kDibColourEntrySize = 4;  // RGBQUAD: blue, green, red, 0
 constexpr unsigned kDibBitsPerPixel = 8;
-constexpr std::uint8_t kOpaque = 0xFF;
-
-// A palette of the picture's colours in the order they first appear.
-IndexedPicture PaletteFromColours(const RgbaPixels& decoded, bool& transparency_dropped) {
-  IndexedPicture picture;
-  picture.width = decoded.width;
-  picture.height = decoded.height;
-  picture.pixels.resize(std::size_t{decoded.width} * decoded.height);
-  std::unordered_map<std::uint32_t, std::uint8_t> indexes;
-  for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
-    const std::uint8_t* rgba = decoded.rgba.data() + 4 * i;
-    transparency_dropped = transparency_dropped || rgba[3] != kOpaque;
-    const std::uint32_t key = rgba[0] | (rgba[1] << 8) | (rgba[2] << 16);
-    auto found = indexes.find(key);
-    if (found == indexes.end()) {
-      if (indexes.size() == kMaxPaletteSize)
-        throw HostError("has more than 256 colours; GP8 holds 256 and colours are not reduced");
-      found = indexes.emplace(key, static_cast<std::uint8_t>(indexes.size())).first;
-      picture.palette.push_back({rgba[0], rgba[1], rgba[2]});
-    }
-    picture.pixels[i] = found->second;
-  }
-  return picture;
-}
 
 }  // namespace
 
 IndexedPicture DecodePicture(std::span<const unsigned char> bytes, bool& transparency_dropped) {
   transparency_dropped = false;
-  if (IsPng(bytes)) {
-    if (auto picture = DecodeIndexedPng(bytes, transparency_dropped)) return *std::move(picture);
-  } else if (IsBmp(bytes)) {
-    if (auto picture = DecodeIndexedBmp(bytes)) return *std::move(picture);
-  } else {
-    throw HostError("is not a PNG or BMP picture");
-  }
-  return PaletteFromColours(DecodeRgba(bytes), transparency_dropped);
+  if (IsPng(bytes)) return DecodePng(bytes, transparency_dropped);
+  if (IsBmp(bytes)) return DecodeBmp(bytes, transparency_dropped);
+  throw HostError("is not a PNG or BMP picture");
 }
 
 IndexedPicture PictureFromDib(std::span<const unsigned char> header,
@@ -111,10 +80,11 @@ PictureFileType PictureFileTypeOf(const std::string& path) {
   return PictureFileType::kUnknown;
 }
 
-Bytes EncodePicture(const IndexedPicture& picture, PictureFileType type) {
+Bytes EncodePicture(const IndexedPicture& picture, PictureFileType type,
+                    const RowProgress& progress) {
   switch (type) {
     case PictureFileType::kPng:
-      return EncodeIndexedPng(picture);
+      return EncodeIndexedPng(picture, progress);
     case PictureFileType::kBmp:
       return EncodeIndexedBmp(picture);
     case PictureFileType::kUnknown:

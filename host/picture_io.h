@@ -8,6 +8,7 @@
 
 #include "file_io.h"
 #include "indexed_picture.h"
+#include "png_codec.h"
 
 // Reads a PNG or BMP picture of at most 256 colours. A palette file keeps
 // its palette and indexes as they are; a truecolour file gets a palette of
@@ -30,5 +31,6 @@ enum class PictureFileType { kPng, kBmp, kUnknown };
 // The file type an output name asks for, by its extension, in any case.
 PictureFileType PictureFileTypeOf(const std::string& path);
 
-// The picture as a file of the type.
-Bytes EncodePicture(const IndexedPicture& picture, PictureFileType type);
+// The picture as a file of the type; a PNG's compression reports its rows.
+Bytes EncodePicture(const IndexedPicture& picture, PictureFileType type,
+                    const RowProgress& progress = {});

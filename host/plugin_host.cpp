@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <limits>
 #include <system_error>
+#include <utility>
 
 #include "host_error.h"
+#include "refusal_reasons.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -74,6 +76,11 @@ std::string FieldText(const char* field, std::size_t capacity) {
   return std::string(field, strnlen(field, capacity));
 }
 
+// "what failed: why", or what failed alone when the file shows no reason.
+std::string WithReason(const std::string& what, const std::string& why) {
+  return why.empty() ? what : what + ": " + why;
+}
+
 }  // namespace
 
 ReceivedBlock::ReceivedBlock(HLOCAL handle) : handle_(handle) {
@@ -86,10 +93,30 @@ ReceivedBlock::ReceivedBlock(HLOCAL handle) : handle_(handle) {
   }
 }
 
-ReceivedBlock::~ReceivedBlock() {
+ReceivedBlock::~ReceivedBlock() { Release(); }
+
+ReceivedBlock::ReceivedBlock(ReceivedBlock&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)),
+      data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)) {}
+
+ReceivedBlock& ReceivedBlock::operator=(ReceivedBlock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    handle_ = std::exchange(other.handle_, nullptr);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+void ReceivedBlock::Release() {
   if (handle_ == nullptr) return;
   if (data_ != nullptr) LocalUnlock(handle_);
   LocalFree(handle_);
+  handle_ = nullptr;
+  data_ = nullptr;
+  size_ = 0;
 }
 
 std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string& why) {
@@ -164,7 +191,8 @@ bool Plugin::Recognises(const std::string& path, const Bytes& head) const {
 std::vector<ArchiveMember> Plugin::List(const std::string& archive) const {
   HLOCAL handle = nullptr;
   if (get_archive_info_(archive.c_str(), 0, 0, &handle) != kPluginOk || handle == nullptr)
-    throw HostError(FileMessage(archive, "the archive plug-in could not list it"));
+    throw HostError(FileMessage(archive, WithReason("the archive plug-in could not list it",
+                                                    WhyArchiveNotListed(archive))));
   const ReceivedBlock listing(handle);
   std::vector<ArchiveMember> members;
   const std::size_t records = listing.size() / sizeof(FileInfoRecord);
@@ -215,13 +243,11 @@ DeliveredPicture Plugin::Picture(const std::string& picture) const {
   HLOCAL header = nullptr;
   HLOCAL pixels = nullptr;
   const std::int32_t result = get_picture_(picture.c_str(), 0, 0, &header, &pixels, 0, 0);
-  const ReceivedBlock header_block(result == kPluginOk ? header : nullptr);
-  const ReceivedBlock pixel_block(result == kPluginOk ? pixels : nullptr);
+  DeliveredPicture delivered{ReceivedBlock(result == kPluginOk ? header : nullptr),
+                             ReceivedBlock(result == kPluginOk ? pixels : nullptr)};
   if (result != kPluginOk || header == nullptr)
-    throw HostError(FileMessage(picture, "the image plug-in could not decode it"));
-  DeliveredPicture delivered;
-  delivered.header.assign(header_block.data(), header_block.data() + header_block.size());
-  delivered.pixels.assign(pixel_block.data(), pixel_block.data() + pixel_block.size());
+    throw HostError(FileMessage(picture, WithReason("the image plug-in could not decode it",
+                                                    WhyPictureNotDecoded(picture))));
   return delivered;
 }
 

@@ -30,19 +30,25 @@ constexpr std::uint32_t kFileInputToMemory = 0x100;
 constexpr std::uint32_t kMemoryInputToMemory = 0x101;
 
 // A block a plug-in handed to the host: locked while held, unlocked and
-// freed when it goes out of scope.
+// freed when it goes out of scope. Its bytes are read where they lie.
 class ReceivedBlock {
  public:
+  ReceivedBlock() = default;
   explicit ReceivedBlock(HLOCAL handle);
   ~ReceivedBlock();
-  ReceivedBlock(const ReceivedBlock&) = delete;
-  ReceivedBlock& operator=(const ReceivedBlock&) = delete;
+  ReceivedBlock(ReceivedBlock&& other) noexcept;
+  ReceivedBlock& operator=(ReceivedBlock&& other) noexcept;
 
   const unsigned char* data() const { return data_; }
   std::size_t size() const { return size_; }
+  const unsigned char* begin() const { return data_; }
+  const unsigned char* end() const { return data_ + size_; }
+  std::span<const unsigned char> bytes() const { return {data_, size_}; }
 
  private:
-  HLOCAL handle_;
+  void Release();
+
+  HLOCAL handle_ = nullptr;
   const unsigned char* data_ = nullptr;
   std::size_t size_ = 0;
 };
@@ -57,8 +63,8 @@ struct ArchiveMember {
 // A DIB as the image plug-in delivers it: the header block (BITMAPINFOHEADER
 // and palette) and the pixel block, both taken over from the plug-in.
 struct DeliveredPicture {
-  Bytes header;
-  Bytes pixels;
+  ReceivedBlock header;
+  ReceivedBlock pixels;
 };
 
 class Plugin {

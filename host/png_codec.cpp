@@ -1,270 +1,329 @@
 #include "png_codec.h"
 
+#include <png.h>
+
 #include <algorithm>
-#include <array>
-#include <cstdlib>
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "host_error.h"
-#include "stb_support.h"
+
+// libpng reports a failure by calling the error function, which must not
+// return: it jumps back to the setjmp of the function that called libpng.
+// The functions that hold a setjmp (ReadHeader, ReadRows, WriteRows) have no
+// object with a destructor, and the callbacks libpng calls are plain
+// functions that throw nothing: the jump skips no destructor and no C++
+// exception ever passes through libpng. Everything that owns memory lives in
+// their callers.
 
 namespace {
 
-constexpr std::array<unsigned char, 8> kSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-constexpr std::size_t kChunkOverhead = 12;  // length, type, CRC
-constexpr std::uint32_t kHeaderLength = 13;
-constexpr std::uint8_t kPaletteColourType = 3;
-constexpr std::uint8_t kFilterNone = 0;
-constexpr std::uint32_t kMaxDimension = 0x7FFFFFFF;
+constexpr std::size_t kSignatureSize = 8;
+constexpr std::size_t kMessageCapacity = 200;
 
-// Adam7: first column and row of each pass, and the steps between pixels.
-struct Pass {
-  std::uint32_t x0, y0, dx, dy;
+// What the error function leaves for the caller.
+struct PngFailure {
+  char message[kMessageCapacity] = {};
 };
-constexpr std::array<Pass, 7> kAdam7 = {{{0, 0, 8, 8},
-                                         {4, 0, 8, 8},
-                                         {0, 4, 4, 8},
-                                         {2, 0, 4, 4},
-                                         {0, 2, 2, 4},
-                                         {1, 0, 2, 2},
-                                         {0, 1, 1, 2}}};
-constexpr Pass kWholePicture = {0, 0, 1, 1};
 
-std::uint32_t ReadBe32(const unsigned char* at) {
-  return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) |
-         at[3];
+[[noreturn]] void OnError(png_structp png, png_const_charp message) {
+  auto* failure = static_cast<PngFailure*>(png_get_error_ptr(png));
+  std::snprintf(failure->message, sizeof failure->message, "%s",
+                message != nullptr ? message : "unknown error");
+  png_longjmp(png, 1);
 }
 
-void AppendBe32(Bytes& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8)
-    out.push_back(static_cast<unsigned char>(value >> shift));
+// Warnings (an odd colour profile, an ancillary chunk's CRC) leave the
+// pixels as they are.
+void OnWarning(png_structp, png_const_charp) {}
+
+struct MemoryInput {
+  const unsigned char* data = nullptr;
+  std::size_t size = 0;
+  std::size_t at = 0;
+};
+
+void ReadFromMemory(png_structp png, png_bytep out, std::size_t count) {
+  auto* input = static_cast<MemoryInput*>(png_get_io_ptr(png));
+  if (count > input->size - input->at) png_error(png, "file truncated");
+  std::memcpy(out, input->data + input->at, count);
+  input->at += count;
 }
 
-std::uint32_t Crc32(const unsigned char* bytes, std::size_t size) {
-  static const std::array<std::uint32_t, 256> table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-      std::uint32_t c = n;
-      for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[n] = c;
-    }
-    return t;
-  }();
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
-
-void AppendChunk(Bytes& out, const char (&type)[5], std::span<const unsigned char> data) {
-  AppendBe32(out, static_cast<std::uint32_t>(data.size()));
-  const std::size_t typed_at = out.size();
-  out.insert(out.end(), type, type + 4);
-  out.insert(out.end(), data.begin(), data.end());
-  AppendBe32(out, Crc32(out.data() + typed_at, out.size() - typed_at));
-}
-
-struct Header {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::uint8_t bit_depth = 0;
-  std::uint8_t colour_type = 0;
+struct PngHeader {
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int bit_depth = 0;
+  int colour_type = 0;
   bool interlaced = false;
+  png_color palette[PNG_MAX_PALETTE_LENGTH] = {};
+  int palette_size = 0;
+  bool transparency = false;  // a tRNS chunk with an entry below opaque
+  std::size_t row_bytes = 0;  // of a row as the transformations deliver it
+  int passes = 1;
 };
 
-std::uint64_t PassWidth(const Header& header, const Pass& pass) {
-  return header.width > pass.x0 ? (header.width - pass.x0 + pass.dx - 1) / pass.dx : 0;
-}
-std::uint64_t PassHeight(const Header& header, const Pass& pass) {
-  return header.height > pass.y0 ? (header.height - pass.y0 + pass.dy - 1) / pass.dy : 0;
-}
-std::uint64_t RowBytes(const Header& header, std::uint64_t pixels) {
-  return (pixels * header.bit_depth + 7) / 8;
-}
+bool IsPalette(const PngHeader& header) { return header.colour_type == PNG_COLOR_TYPE_PALETTE; }
 
-unsigned char Paeth(int a, int b, int c) {
-  const int p = a + b - c;
-  const int pa = std::abs(p - a);
-  const int pb = std::abs(p - b);
-  const int pc = std::abs(p - c);
-  if (pa <= pb && pa <= pc) return static_cast<unsigned char>(a);
-  if (pb <= pc) return static_cast<unsigned char>(b);
-  return static_cast<unsigned char>(c);
-}
-
-// Reverses the row filters of one pass in place and places its pixels.
-// Returns the position after the pass's bytes.
-std::size_t ExpandPass(const Header& header, const Pass& pass, Bytes& raw, std::size_t at,
-                       std::size_t palette_size, IndexedPicture& picture) {
-  const std::uint64_t width = PassWidth(header, pass);
-  const std::uint64_t height = PassHeight(header, pass);
-  if (width == 0 || height == 0) return at;
-  const std::size_t row_bytes = static_cast<std::size_t>(RowBytes(header, width));
-  const unsigned mask = (1u << header.bit_depth) - 1;
-  const unsigned char* above = nullptr;
-  for (std::uint64_t y = 0; y < height; ++y) {
-    const unsigned char filter = raw[at];
-    unsigned char* row = raw.data() + at + 1;
-    for (std::size_t i = 0; i < row_bytes; ++i) {
-      // Palette pixels are at most one byte: the byte to the left is the
-      // previous one.
-      const int a = i > 0 ? row[i - 1] : 0;
-      const int b = above != nullptr ? above[i] : 0;
-      const int c = (i > 0 && above != nullptr) ? above[i - 1] : 0;
-      switch (filter) {
-        case 0:
-          break;
-        case 1:
-          row[i] = static_cast<unsigned char>(row[i] + a);
-          break;
-        case 2:
-          row[i] = static_cast<unsigned char>(row[i] + b);
-          break;
-        case 3:
-          row[i] = static_cast<unsigned char>(row[i] + ((a + b) >> 1));
-          break;
-        case 4:
-          row[i] = static_cast<unsigned char>(row[i] + Paeth(a, b, c));
-          break;
-        default:
-          throw HostError("is damaged (row filter " + std::to_string(filter) + ")");
-      }
+// Reads the chunks up to the pixels and sets the transformations: palette
+// indexes one a byte; any other colour type as red, green, blue and alpha
+// samples of its own depth (8 or 16 bits).
+bool ReadHeader(png_structp png, png_infop info, PngHeader& header) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_read_info(png, info);
+  int interlace = 0;
+  png_get_IHDR(png, info, &header.width, &header.height, &header.bit_depth, &header.colour_type,
+               &interlace, nullptr, nullptr);
+  header.interlaced = interlace != PNG_INTERLACE_NONE;
+  if (IsPalette(header)) {
+    png_colorp palette = nullptr;
+    if (png_get_PLTE(png, info, &palette, &header.palette_size) == 0) header.palette_size = 0;
+    for (int i = 0; i < header.palette_size; ++i) header.palette[i] = palette[i];
+    png_bytep alpha = nullptr;
+    int alpha_count = 0;
+    if (png_get_tRNS(png, info, &alpha, &alpha_count, nullptr) != 0 && alpha != nullptr) {
+      for (int i = 0; i < alpha_count; ++i)
+        header.transparency = header.transparency || alpha[i] != 0xFF;
     }
-    for (std::uint64_t x = 0; x < width; ++x) {
-      const std::uint64_t bit = x * header.bit_depth;
-      const unsigned shift = 8 - header.bit_depth - static_cast<unsigned>(bit % 8);
-      const unsigned index = (row[bit / 8] >> shift) & mask;
-      if (index >= palette_size)
-        throw HostError("has a pixel of palette index " + std::to_string(index) +
-                        " but a palette of " + std::to_string(palette_size) + " entries");
-      const std::uint64_t px = pass.x0 + x * pass.dx;
-      const std::uint64_t py = pass.y0 + y * pass.dy;
-      picture.pixels[static_cast<std::size_t>(py * header.width + px)] =
-          static_cast<std::uint8_t>(index);
-    }
-    above = row;
-    at += 1 + row_bytes;
+    if (header.bit_depth < 8) png_set_packing(png);
+  } else {
+    png_set_expand(png);  // grey below 8 bits to 8, a tRNS colour to alpha
+    if ((header.colour_type & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
+    if ((header.colour_type & PNG_COLOR_MASK_ALPHA) == 0 &&
+        png_get_valid(png, info, PNG_INFO_tRNS) == 0)
+      png_set_filler(png, 0xFFFF, PNG_FILLER_AFTER);
   }
-  return at;
+  header.passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  header.row_bytes = png_get_rowbytes(png, info);
+  return true;
+}
+
+// Where the rows go: all of them into `rows` (a row pointer each), or, for a
+// picture read row by row, each into rows[0] and then to `take_row`.
+struct RowTarget {
+  png_bytep* rows = nullptr;
+  bool one_row_buffer = false;
+  void (*take_row)(void* context, png_uint_32 y, png_const_bytep row) = nullptr;
+  void* context = nullptr;
+};
+
+bool ReadRows(png_structp png, png_infop info, const PngHeader& header, const RowTarget& target) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  for (int pass = 0; pass < header.passes; ++pass) {
+    for (png_uint_32 y = 0; y < header.height; ++y) {
+      png_bytep row = target.rows[target.one_row_buffer ? 0 : y];
+      png_read_row(png, row, nullptr);
+      if (target.take_row != nullptr) target.take_row(target.context, y, row);
+    }
+  }
+  // The chunks after the pixels, to IEND: a file cut after its pixel data
+  // is truncated all the same.
+  png_read_end(png, info);
+  return true;
+}
+
+struct ReadStructs {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~ReadStructs() { png_destroy_read_struct(&png, &info, nullptr); }
+};
+
+[[noreturn]] void Refuse(const PngFailure& failure) {
+  throw HostError(std::string("cannot be read as PNG: ") + failure.message);
+}
+
+// Truecolour and grey rows, red, green, blue and alpha samples of 8 or 16
+// bits, to palette indexes.
+struct ColourRows {
+  png_structp png = nullptr;
+  IndexedPicture* picture = nullptr;
+  FirstSeenPalette* palette = nullptr;
+  bool sixteen_bits = false;
+  bool* transparent = nullptr;
+  // A row's colours can be taken only once every pass has delivered it.
+  bool rows_complete = true;
+  // Set when a row could not be taken; the exception is thrown again once
+  // libpng's structures are released.
+  std::exception_ptr failed;
+};
+
+void TakeColourRow(ColourRows& target, png_uint_32 y, png_const_bytep row) {
+  IndexedPicture& picture = *target.picture;
+  std::uint8_t* out = picture.pixels.data() + std::size_t{y} * picture.width;
+  if (!target.sixteen_bits) {
+    for (std::uint32_t x = 0; x < picture.width; ++x, row += 4) {
+      *target.transparent = *target.transparent || row[3] != 0xFF;
+      out[x] = target.palette->IndexOf({row[0], row[1], row[2]});
+    }
+    return;
+  }
+  for (std::uint32_t x = 0; x < picture.width; ++x, row += 8) {
+    for (int sample = 0; sample < 4; ++sample) {
+      if (row[2 * sample] != row[2 * sample + 1])
+        throw HostError("has 16 bits a sample, and the sample at " + std::to_string(x) + "," +
+                        std::to_string(y) + " (" +
+                        std::to_string(row[2 * sample] * 256 + row[2 * sample + 1]) +
+                        ") is not an 8-bit value; only pictures whose samples 8 bits hold can "
+                        "be encoded");
+    }
+    *target.transparent = *target.transparent || row[6] != 0xFF;
+    out[x] = target.palette->IndexOf({row[0], row[2], row[4]});
+  }
+}
+
+// Called from ReadRows, whose setjmp no exception may pass: a failure is
+// kept for the caller, and the reading ends through libpng's own error path.
+void TakeColourRowSafely(void* context, png_uint_32 y, png_const_bytep row) {
+  auto& target = *static_cast<ColourRows*>(context);
+  if (!target.rows_complete) return;
+  try {
+    TakeColourRow(target, y, row);
+  } catch (...) {
+    target.failed = std::current_exception();
+  }
+  if (target.failed) png_error(target.png, "the picture cannot be taken");
+}
+
+struct MemoryOutput {
+  Bytes* out = nullptr;
+};
+
+void WriteToMemory(png_structp png, png_bytep data, std::size_t count) {
+  auto* output = static_cast<MemoryOutput*>(png_get_io_ptr(png));
+  bool stored = true;
+  try {
+    output->out->insert(output->out->end(), data, data + count);
+  } catch (const std::bad_alloc&) {
+    stored = false;
+  }
+  if (!stored) png_error(png, "out of memory");
+}
+
+void FlushMemory(png_structp) {}
+
+struct WriteStructs {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~WriteStructs() { png_destroy_write_struct(&png, &info); }
+};
+
+bool WriteRows(png_structp png, png_infop info, const IndexedPicture& picture,
+               const png_color* palette, int palette_size, const RowProgress* progress) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_IHDR(png, info, picture.width, picture.height, 8, PNG_COLOR_TYPE_PALETTE,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_PLTE(png, info, palette, palette_size);
+  png_write_info(png, info);
+  constexpr std::uint32_t kRowsBetweenReports = 64;
+  for (std::uint32_t y = 0; y < picture.height; ++y) {
+    png_write_row(png, picture.pixels.data() + std::size_t{y} * picture.width);
+    if (*progress && (y + 1) % kRowsBetweenReports == 0) (*progress)(y + 1, picture.height);
+  }
+  png_write_end(png, info);
+  return true;
 }
 
 }  // namespace
 
 bool IsPng(std::span<const unsigned char> bytes) {
-  return bytes.size() >= kSignature.size() &&
-         std::equal(kSignature.begin(), kSignature.end(), bytes.begin());
+  return bytes.size() >= kSignatureSize && png_sig_cmp(bytes.data(), 0, kSignatureSize) == 0;
 }
 
-std::optional<IndexedPicture> DecodeIndexedPng(std::span<const unsigned char> bytes,
-                                               bool& transparent) {
+IndexedPicture DecodePng(std::span<const unsigned char> bytes, bool& transparent) {
   transparent = false;
   if (!IsPng(bytes)) throw HostError("is not a PNG file");
-  Header header;
-  bool have_header = false;
-  bool ended = false;
+  PngFailure failure;
+  ReadStructs structs;
+  structs.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, OnError, OnWarning);
+  if (structs.png != nullptr) structs.info = png_create_info_struct(structs.png);
+  if (structs.png == nullptr || structs.info == nullptr) throw std::bad_alloc();
+  MemoryInput input{bytes.data(), bytes.size(), 0};
+  png_set_read_fn(structs.png, &input, ReadFromMemory);
+
+  PngHeader header;
+  if (!ReadHeader(structs.png, structs.info, header)) Refuse(failure);
+  CheckPictureSize(header.width, header.height);
+
   IndexedPicture picture;
-  Bytes compressed;
-  std::size_t at = kSignature.size();
-  while (!ended) {
-    if (kChunkOverhead > bytes.size() - at) throw HostError("is truncated (no IEND chunk)");
-    const std::uint32_t length = ReadBe32(bytes.data() + at);
-    if (length > bytes.size() - at - kChunkOverhead) throw HostError("is truncated");
-    const unsigned char* type = bytes.data() + at + 4;
-    const unsigned char* data = type + 4;
-    if (Crc32(type, 4 + std::size_t{length}) != ReadBe32(data + length))
-      throw HostError("is damaged (CRC of chunk " + std::string(type, type + 4) + ")");
-    const std::string name(type, type + 4);
-    if (!have_header && name != "IHDR") throw HostError("is damaged (does not begin with IHDR)");
-    if (name == "IHDR") {
-      if (have_header || length != kHeaderLength) throw HostError("is damaged (IHDR)");
-      header.width = ReadBe32(data);
-      header.height = ReadBe32(data + 4);
-      header.bit_depth = data[8];
-      header.colour_type = data[9];
-      header.interlaced = data[12] == 1;
-      if (header.width == 0 || header.height == 0 || header.width > kMaxDimension ||
-          header.height > kMaxDimension || data[10] != 0 || data[11] != 0 || data[12] > 1)
-        throw HostError("is damaged (IHDR)");
-      if (header.colour_type != kPaletteColourType) return std::nullopt;
-      if (header.bit_depth != 1 && header.bit_depth != 2 && header.bit_depth != 4 &&
-          header.bit_depth != 8)
-        throw HostError("is damaged (bit depth " + std::to_string(header.bit_depth) + ")");
-      have_header = true;
-    } else if (name == "PLTE") {
-      if (length % 3 != 0 || length == 0 || length / 3 > kMaxPaletteSize ||
-          !picture.palette.empty())
-        throw HostError("is damaged (PLTE)");
-      for (std::uint32_t i = 0; i < length; i += 3)
-        picture.palette.push_back({data[i], data[i + 1], data[i + 2]});
-    } else if (name == "tRNS") {
-      for (std::uint32_t i = 0; i < length; ++i) transparent = transparent || data[i] != 0xFF;
-    } else if (name == "IDAT") {
-      compressed.insert(compressed.end(), data, data + length);
-    } else if (name == "IEND") {
-      ended = true;
-    } else if ((type[0] & 0x20) == 0) {
-      throw HostError("holds chunk " + name + ", which this reader does not know and may not skip");
-    }
-    at += kChunkOverhead + length;
-  }
-  if (picture.palette.empty()) throw HostError("is damaged (no PLTE chunk)");
-
-  std::uint64_t raw_size = 0;
-  if (header.interlaced) {
-    for (const Pass& pass : kAdam7) {
-      const std::uint64_t w = PassWidth(header, pass);
-      if (w != 0) raw_size += PassHeight(header, pass) * (1 + RowBytes(header, w));
-    }
-  } else {
-    raw_size = std::uint64_t{header.height} * (1 + RowBytes(header, header.width));
-  }
-  const std::uint64_t pixel_count = std::uint64_t{header.width} * header.height;
-  if (raw_size > SIZE_MAX / 2 || pixel_count > SIZE_MAX / 2)
-    throw HostError("is too large to read");
-  std::optional<Bytes> raw = ZlibDecompress(compressed, static_cast<std::size_t>(raw_size));
-  if (!raw) throw HostError("is damaged (its compressed pixel data)");
-  if (raw->size() < raw_size) throw HostError("is truncated (pixel data)");
-
   picture.width = header.width;
   picture.height = header.height;
-  picture.pixels.assign(static_cast<std::size_t>(pixel_count), 0);
-  std::size_t consumed = 0;
-  if (header.interlaced) {
-    for (const Pass& pass : kAdam7)
-      consumed = ExpandPass(header, pass, *raw, consumed, picture.palette.size(), picture);
-  } else {
-    ExpandPass(header, kWholePicture, *raw, consumed, picture.palette.size(), picture);
+  picture.pixels.resize(std::size_t{picture.width} * picture.height);
+  if (IsPalette(header)) {
+    if (header.palette_size == 0) throw HostError("cannot be read as PNG: it has no palette");
+    // Indexes go straight into the picture, one a byte.
+    std::vector<png_bytep> rows(picture.height);
+    for (std::uint32_t y = 0; y < picture.height; ++y)
+      rows[y] = picture.pixels.data() + std::size_t{y} * picture.width;
+    if (!ReadRows(structs.png, structs.info, header, {rows.data(), false, nullptr, nullptr}))
+      Refuse(failure);
+    for (int i = 0; i < header.palette_size; ++i)
+      picture.palette.push_back(
+          {header.palette[i].red, header.palette[i].green, header.palette[i].blue});
+    const auto beyond =
+        std::find_if(picture.pixels.begin(), picture.pixels.end(),
+                     [&](std::uint8_t index) { return index >= header.palette_size; });
+    if (beyond != picture.pixels.end()) {
+      const std::size_t at = static_cast<std::size_t>(beyond - picture.pixels.begin());
+      throw HostError("is damaged: the pixel at " + std::to_string(at % picture.width) + "," +
+                      std::to_string(at / picture.width) + " has palette index " +
+                      std::to_string(*beyond) + " but the palette has " +
+                      std::to_string(header.palette_size) + " entries");
+    }
+    transparent = header.transparency;
+    return picture;
+  }
+
+  FirstSeenPalette palette(picture.palette);
+  ColourRows target{structs.png,  &picture, &palette, header.bit_depth == 16,
+                    &transparent, true,     {}};
+  // A picture read in one pass goes row by row through one row buffer; an
+  // interlaced one needs all its rows before any is complete.
+  const bool row_by_row = header.passes == 1;
+  std::vector<unsigned char> buffer(header.row_bytes * (row_by_row ? 1 : picture.height));
+  std::vector<png_bytep> rows(row_by_row ? 1 : picture.height);
+  for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = buffer.data() + y * header.row_bytes;
+  target.rows_complete = row_by_row;
+  const bool read = ReadRows(structs.png, structs.info, header,
+                             {rows.data(), row_by_row, TakeColourRowSafely, &target});
+  if (target.failed) std::rethrow_exception(target.failed);
+  if (!read) Refuse(failure);
+  if (!row_by_row) {
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+      TakeColourRow(target, y, rows[y]);
+    }
   }
   return picture;
 }
 
-Bytes EncodeIndexedPng(const IndexedPicture& picture) {
-  if (picture.width == 0 || picture.height == 0 || picture.width > kMaxDimension ||
-      picture.height > kMaxDimension)
+Bytes EncodeIndexedPng(const IndexedPicture& picture, const RowProgress& progress) {
+  if (picture.width == 0 || picture.height == 0 || picture.width > PNG_UINT_31_MAX ||
+      picture.height > PNG_UINT_31_MAX || picture.palette.empty() ||
+      picture.palette.size() > kMaxPaletteSize)
     throw HostError("a PNG cannot hold a picture of " + std::to_string(picture.width) + "x" +
-                    std::to_string(picture.height));
-  Bytes out(kSignature.begin(), kSignature.end());
+                    std::to_string(picture.height) + " with " +
+                    std::to_string(picture.palette.size()) + " palette entries");
+  png_color palette[PNG_MAX_PALETTE_LENGTH] = {};
+  for (std::size_t i = 0; i < picture.palette.size(); ++i)
+    palette[i] = {picture.palette[i].red, picture.palette[i].green, picture.palette[i].blue};
 
-  Bytes header;
-  AppendBe32(header, picture.width);
-  AppendBe32(header, picture.height);
-  header.insert(header.end(), {8, kPaletteColourType, 0, 0, 0});
-  AppendChunk(out, "IHDR", header);
-
-  Bytes palette;
-  for (const Rgb& colour : picture.palette)
-    palette.insert(palette.end(), {colour.red, colour.green, colour.blue});
-  AppendChunk(out, "PLTE", palette);
-
-  Bytes rows;
-  rows.reserve((std::size_t{picture.width} + 1) * picture.height);
-  for (std::uint32_t y = 0; y < picture.height; ++y) {
-    rows.push_back(kFilterNone);
-    const auto row =
-        picture.pixels.begin() + static_cast<std::ptrdiff_t>(std::size_t{y} * picture.width);
-    rows.insert(rows.end(), row, row + picture.width);
+  PngFailure failure;
+  WriteStructs structs;
+  structs.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, OnError, OnWarning);
+  if (structs.png != nullptr) structs.info = png_create_info_struct(structs.png);
+  if (structs.png == nullptr || structs.info == nullptr) throw std::bad_alloc();
+  Bytes out;
+  MemoryOutput output{&out};
+  png_set_write_fn(structs.png, &output, WriteToMemory, FlushMemory);
+  if (!WriteRows(structs.png, structs.info, picture, palette,
+                 static_cast<int>(picture.palette.size()), &progress)) {
+    if (std::strcmp(failure.message, "out of memory") == 0) throw std::bad_alloc();
+    throw HostError(std::string("cannot be written as PNG: ") + failure.message);
   }
-  AppendChunk(out, "IDAT", ZlibCompress(rows));
-  AppendChunk(out, "IEND", {});
   return out;
 }

@@ -1,11 +1,12 @@
-// PNG files of palette pictures, read and written without loss of the
-// palette's order: the host's own small codec for colour type 3, with zlib
-// (de)compression from stb.
+// PNG files, read and written through libpng. A palette file keeps its
+// palette and its indexes as they are; any other colour type, bit depth or
+// interlacing is read to its colours and given a palette of them in the
+// order they first appear.
 #pragma once
 
-#include <optional>
+#include <cstdint>
+#include <functional>
 #include <span>
-#include <string>
 
 #include "file_io.h"
 #include "indexed_picture.h"
@@ -13,13 +14,15 @@
 // True when the bytes begin with the PNG signature.
 bool IsPng(std::span<const unsigned char> bytes);
 
-// Decodes a palette PNG (colour type 3, any bit depth, interlaced or not).
-// Returns nothing for a PNG of another colour type. Throws HostError with the
-// reason for a damaged file or one whose pixels index past its palette.
-// `transparent` is set when the file gives any palette entry transparency,
-// which a palette picture without an alpha channel cannot keep.
-std::optional<IndexedPicture> DecodeIndexedPng(std::span<const unsigned char> bytes,
-                                               bool& transparent);
+// Decodes a PNG of at most 256 colours. Samples of 16 bits are taken only
+// when each is an exact 8-bit value (v x 257), which 8 bits hold unchanged.
+// Throws HostError with the reason (libpng's own words for a damaged file)
+// without the file name. `transparent` is set when the file gives any pixel
+// or palette entry transparency, which a palette picture cannot keep.
+IndexedPicture DecodePng(std::span<const unsigned char> bytes, bool& transparent);
+
+// Told how many of the picture's rows have been written, and how many there are.
+using RowProgress = std::function<void(std::uint64_t rows_done, std::uint64_t rows)>;
 
 // An 8-bit palette PNG with one PLTE entry per palette entry.
-Bytes EncodeIndexedPng(const IndexedPicture& picture);
+Bytes EncodeIndexedPng(const IndexedPicture& picture, const RowProgress& progress = {});

@@ -45,15 +45,22 @@ void ProgressBar::Update(std::uint64_t done_bytes, std::uint64_t done_items) {
   const int filled = static_cast<int>(share * kBarWidth);
   std::string bar(static_cast<std::size_t>(kBarWidth), '.');
   bar.replace(0, static_cast<std::size_t>(filled), static_cast<std::size_t>(filled), '#');
-  std::fprintf(stderr, "\r[%s] %3d%%  %llu/%llu %s", bar.c_str(), static_cast<int>(share * 100),
-               static_cast<unsigned long long>(done_items),
-               static_cast<unsigned long long>(total_items_), noun_.c_str());
+  int shown = 0;
+  if (total_items_ != 0) {
+    shown = std::fprintf(stderr, "\r[%s] %3d%%  %llu/%llu %s", bar.c_str(),
+                         static_cast<int>(share * 100), static_cast<unsigned long long>(done_items),
+                         static_cast<unsigned long long>(total_items_), noun_.c_str());
+  } else {
+    shown = std::fprintf(stderr, "\r[%s] %3d%%  %s", bar.c_str(), static_cast<int>(share * 100),
+                         noun_.c_str());
+  }
+  shown_ = shown > 0 ? shown : 0;
   std::fflush(stderr);
 }
 
 void ProgressBar::Finish() {
   if (!drawn_) return;
   drawn_ = false;
-  std::fprintf(stderr, "\r%*s\r", kBarWidth + 40, "");
+  std::fprintf(stderr, "\r%*s\r", shown_, "");
   std::fflush(stderr);
 }

@@ -9,6 +9,8 @@
 
 class ProgressBar {
  public:
+  // With items, the bar counts them ("3/7 members"); without (0), `noun`
+  // alone says what is under way ("encoding pixels").
   ProgressBar(std::uint64_t total_bytes, std::uint64_t total_items, std::string noun);
   ~ProgressBar();
   ProgressBar(const ProgressBar&) = delete;
@@ -23,6 +25,7 @@ class ProgressBar {
 
   bool enabled_;
   bool drawn_ = false;
+  int shown_ = 0;  // characters of the line last drawn
   std::uint64_t total_bytes_;
   std::uint64_t total_items_;
   std::string noun_;

@@ -3,11 +3,13 @@
 // come back through the image plug-in pixel for pixel.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "byte_order.h"
+#include "greedy_lzss.h"
 #include "host/gp8_encoder.h"
 #include "host/host_error.h"
 #include "host/plugin_host.h"
-#include "greedy_lzss.h"
 #include "host_test_support.h"
 
 namespace {
@@ -115,6 +117,21 @@ TEST(Gp8Encoder, NeverLongerThanGreedy) {
   }
   // Optimal parsing pays off somewhere, or it would not be worth its time.
   EXPECT_LT(optimal_total, greedy_total);
+}
+
+// A long encoding says how far it has come, now and then and at the end,
+// and what it reports never goes back.
+TEST(Gp8Encoder, ReportsItsProgress) {
+  const IndexedPicture picture = MakePicture(PictureKind::kNoise, 700, 800, 4);
+  std::vector<std::uint64_t> reports;
+  const Bytes file = EncodeGp8(picture, [&](std::uint64_t done, std::uint64_t total) {
+    EXPECT_EQ(total, 560000u);
+    reports.push_back(done);
+  });
+  ASSERT_GE(reports.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+  EXPECT_EQ(reports.back(), 560000u);
+  EXPECT_EQ(file, EncodeGp8(picture));
 }
 
 TEST(Gp8File, HeaderPaletteAndBottomRowFirst) {

@@ -1,13 +1,14 @@
 // vyn as its users run it: exit statuses, what goes to standard output, the
 // messages for bad input, and no output file left behind on failure.
 #include <gtest/gtest.h>
-#include <stb_image_write.h>
 
 #include <cstdlib>
 
 #include "arc_writer.h"
+#include "gp8_writer.h"
 #include "host/picture_io.h"
 #include "host_test_support.h"
+#include "picture_writers.h"
 
 namespace {
 
@@ -315,18 +316,10 @@ TEST_F(VynCommandLine, BadInputGetsAMessageAndLeavesNoOutput) {
   }
 
   // A truecolour picture of 257 colours: refused, not reduced.
-  std::vector<unsigned char> rgb;
-  for (int i = 0; i < 257; ++i)
-    rgb.insert(rgb.end(), {static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8), 9});
-  Bytes many;
-  stbi_write_bmp_to_func(
-      [](void* context, void* data, int size) {
-        const auto* bytes = static_cast<const unsigned char*>(data);
-        static_cast<Bytes*>(context)->insert(static_cast<Bytes*>(context)->end(), bytes,
-                                             bytes + size);
-      },
-      &many, 257, 1, 3, rgb.data());
-  const std::string bmp = Write("many.bmp", many);
+  picture_writers::BmpSpec spec;
+  spec.width = 257;
+  spec.pixel = [](std::uint32_t x, std::uint32_t) { return (x << 8) | 9; };
+  const std::string bmp = Write("many.bmp", picture_writers::HandMadeBmp(spec));
   const VynRun many_colours = Vyn({"encode", bmp, "-o", gp8});
   EXPECT_EQ(many_colours.status, 1);
   EXPECT_TRUE(Contains(many_colours.err, bmp + ": has more than 256 colours")) << many_colours.err;
@@ -354,5 +347,80 @@ TEST_F(VynCommandLine, BadInputGetsAMessageAndLeavesNoOutput) {
   EXPECT_FALSE(std::filesystem::exists(dir_.File("up.txt")));
   EXPECT_EQ(ReadBytes(out + "/ok.txt"), TextBytes("ok"));
 }
+
+// When a plug-in refuses a file, or a picture cannot be read, the message
+// says why, as far as the file shows it.
+TEST_F(VynCommandLine, MessagesSayWhy) {
+  Bytes cut_directory = BuildArchive(
+      {{"a.txt", TextBytes("one")}, {"b.txt", TextBytes("two")}, {"c.txt", TextBytes("six")}});
+  cut_directory.resize(4 + 2 * 20 + 10);
+  const std::string archive = Write("cut.arc", cut_directory);
+  Bytes short_stream = LiteralPicture(40, 30, CountingPixels(1200));
+  short_stream.resize(kGp8StreamOffset + 600);
+  const std::string gp8 = Write("short.gp8", short_stream);
+  picture_writers::BmpSpec spec;  // 4x4, 24 bits: 102 bytes
+  spec.width = 4;
+  spec.height = 4;
+  spec.pixel = [](std::uint32_t x, std::uint32_t y) { return 0x405060u + x + y; };
+  Bytes bmp_bytes = picture_writers::HandMadeBmp(spec);
+  bmp_bytes.resize(70);
+  const std::string bmp = Write("cut.bmp", bmp_bytes);
+  const std::vector<std::string> inputs = Entries();
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"frobnicate", archive},
+       2,
+       "vyn: unknown command \"frobnicate\"; the commands are plugins,"},
+      {{"list", archive},
+       1,
+       archive + ": the archive plug-in could not list it: its directory of 3 entries needs 60 "
+                 "bytes from offset 4, beyond the end of the file (54 bytes)"},
+      {{"convert", gp8, "-o", dir_.File("out.png")},
+       1,
+       gp8 + ": the image plug-in could not decode it: its pixel stream of 600 bytes is too "
+             "short for the 40x30 pixels its header declares: it yields 533"},
+      {{"encode", bmp, "-o", dir_.File("out.gp8")},
+       1,
+       bmp + ": is truncated: it needs 48 bytes for its 4 rows of pixels from offset 54, and "
+             "the file holds 16 of them"},
+  };
+  for (const Case& c : cases) {
+    const VynRun run = Vyn(c.args);
+    EXPECT_EQ(run.status, c.status) << c.message << run.err;
+    EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
+    EXPECT_EQ(Entries(), inputs) << c.message;
+  }
+}
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+// A picture that needs more memory than vyn may have: the message names it.
+TEST_F(VynCommandLine, OutOfMemoryNamesTheFile) {
+  // A palette PNG that declares 60000x60000 pixels, 3.6 GB, and holds none.
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes header;
+  picture_writers::AppendBe32(header, 60000);
+  picture_writers::AppendBe32(header, 60000);
+  header.insert(header.end(), {8, 3, 0, 0, 0});
+  picture_writers::Chunk(png, "IHDR", header);
+  picture_writers::Chunk(png, "PLTE", {1, 2, 3});
+  picture_writers::Chunk(png, "IDAT", picture_writers::Deflate({0, 0}));
+  picture_writers::Chunk(png, "IEND", {});
+  const std::string big = Write("big.png", png);
+  const std::string err = capture_.File("err.txt");
+  const std::string command = "ulimit -v 1000000; exec " + host_test::Quoted(host_test::VynPath()) +
+                              " encode " + host_test::Quoted(big) + " -o " +
+                              host_test::Quoted(dir_.File("big.gp8")) + " 2>" +
+                              host_test::Quoted(err);
+  const int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_EQ(host_test::ReadText(err), "vyn: " + big + ": out of memory\n");
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"big.png"}));
+}
+#endif
 
 }  // namespace
