@@ -7,6 +7,7 @@
 #include "exports.h"
 #include "listing.h"
 #include "member_name.h"
+#include "partial_name.h"
 
 #if defined(_WIN32)
 constexpr std::size_t kOutputPathCapacity = 260;  // MAX_PATH, with its NUL
@@ -19,10 +20,6 @@ char OutputPath[kOutputPathCapacity] = {};
 
 
 namespace {
-
-// Appended to the output name while the member is being written; the file
-// takes its real name only once it is complete.
-constexpr char kPartialSuffix[] = ".vyn-part";
 
 // Finds the member that starts at position by scanning the directory itself,
 // first match in directory order, and leaves its record in FoundEntry.
@@ -84,17 +81,49 @@ bool BuildOutputPath(const char* destination, const char* name) {
   return true;
 }
 
-// Writes bytes to OutputPath so that nothing is lost: into a partial file
-// beside it first, renamed over the target only once every byte is written
-// and the file closed cleanly. On failure the partial file is removed and an
-// existing target stays as it was.
-bool WriteOutputFile(const unsigned char* bytes, std::uint32_t count) {
-  char partial[kOutputPathCapacity + sizeof kPartialSuffix];
-  const std::size_t length = std::strlen(OutputPath);
-  std::memcpy(partial, OutputPath, length);
-  std::memcpy(partial + length, kPartialSuffix, sizeof kPartialSuffix);
+// True when a failed exclusive creation found the name taken, so that
+// another name is worth a try.
+bool NameTaken([[maybe_unused]] const char* path) {
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return true;
+#if defined(_WIN32)
+  // A directory of that name refuses access rather than saying it exists.
+  return error == ERROR_ACCESS_DENIED && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+#else
+  return false;
+#endif
+}
 
-  OpenFile file(_lcreat(partial, 0));
+// Creates the partial file beside OutputPath, exclusively and under a random
+// name no longer than the member's (partial_name.h), and leaves its path in
+// partial. The path always fits: it is no longer than OutputPath itself.
+HFILE CreatePartialFile(char (&partial)[kOutputPathCapacity]) {
+  const std::size_t length = std::strlen(OutputPath);
+  const std::size_t name_at = partial_name::NameOffset(OutputPath, length);
+  std::memcpy(partial, OutputPath, name_at);
+  for (int attempt = 0; attempt < partial_name::kAttempts; ++attempt) {
+    const std::size_t name_length = partial_name::NameLength(length - name_at, attempt);
+    if (name_length >= kOutputPathCapacity - name_at) return HFILE_ERROR;
+    partial_name::WriteName(partial_name::Seed(), name_length, partial + name_at);
+    const HANDLE file = CreateFileA(partial, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // _lwrite and _lclose take a file handle as an HFILE.
+    if (file != INVALID_HANDLE_VALUE)
+      return static_cast<HFILE>(reinterpret_cast<std::intptr_t>(file));
+    if (!NameTaken(partial)) return HFILE_ERROR;
+  }
+  return HFILE_ERROR;
+}
+
+// Writes bytes to OutputPath so that nothing is lost and nothing else is
+// touched: into a partial file beside it first, renamed over the target only
+// once every byte is written and the file closed cleanly. The rename replaces
+// whatever has the target's name, a link included, and never writes through
+// it. On failure the partial file is removed and an existing target stays as
+// it was.
+bool WriteOutputFile(const unsigned char* bytes, std::uint32_t count) {
+  char partial[kOutputPathCapacity];
+  OpenFile file(CreatePartialFile(partial));
   if (!file.ok()) return false;
   bool written = count == 0 ||
                  _lwrite(file.get(), reinterpret_cast<const char*>(bytes), count) == count;

@@ -60,10 +60,26 @@ constexpr int FILE_CURRENT = 1;
 constexpr int FILE_END = 2;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
 // Files, addressed by name for one open and closed at once.
 PLATFORM_API HFILE _lopen(LPCSTR path, int mode);
 PLATFORM_API HFILE _lcreat(LPCSTR path, int attribute);  // truncates an existing file
+// CREATE_NEW fails, with ERROR_FILE_EXISTS, when anything has the name, a
+// link included; CREATE_ALWAYS truncates. The handle is a file descriptor, so
+// _lwrite and _lclose take it as an HFILE, as KERNEL32's do.
+PLATFORM_API HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security,
+                                DWORD disposition, DWORD flags, HANDLE model);
+// The reason for the last failure of CreateFileA.
+PLATFORM_API DWORD GetLastError();
 PLATFORM_API LONG _llseek(HFILE file, LONG offset, int origin);
 PLATFORM_API UINT _lread(HFILE file, LPVOID buffer, UINT count);   // HFILE_ERROR as UINT on failure
 PLATFORM_API UINT _lwrite(HFILE file, LPCSTR buffer, UINT count);  // HFILE_ERROR as UINT on failure
@@ -89,13 +105,13 @@ PLATFORM_API int lstrcmpA(LPCSTR a, LPCSTR b);
 // Test control, POSIX only: how many local blocks are alive in the process,
 // and faults to inject into the next operations. Not part of any plug-in.
 enum class PlatformFault : int {
-  kAlloc = 0,  // LocalAlloc returns NULL
-  kOpen,       // _lopen and _lcreat return HFILE_ERROR
-  kRead,       // _lread returns HFILE_ERROR
-  kShortRead,  // _lread delivers half of what it would have
-  kWrite,      // _lwrite returns HFILE_ERROR
-  kShortWrite, // _lwrite writes half and reports it
-  kClose,      // _lclose reports HFILE_ERROR (the descriptor is still closed)
+  kAlloc = 0,   // LocalAlloc returns NULL
+  kOpen,        // _lopen and _lcreat return HFILE_ERROR, CreateFileA INVALID_HANDLE_VALUE
+  kRead,        // _lread returns HFILE_ERROR
+  kShortRead,   // _lread delivers half of what it would have
+  kWrite,       // _lwrite returns HFILE_ERROR
+  kShortWrite,  // _lwrite writes half and reports it
+  kClose,       // _lclose reports HFILE_ERROR (the descriptor is still closed)
   kCount
 };
 PLATFORM_API long PlatformLiveBlocks();

@@ -71,6 +71,60 @@ PLATFORM_API HFILE _lcreat(LPCSTR path, int /*attribute*/) {
   return fd < 0 ? HFILE_ERROR : fd;
 }
 
+PLATFORM_API HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPVOID /*security*/,
+                                DWORD disposition, DWORD /*flags*/, HANDLE /*model*/) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return INVALID_HANDLE_VALUE;
+  }
+  if (Faulted(PlatformFault::kOpen)) {
+    errno = EIO;
+    return INVALID_HANDLE_VALUE;
+  }
+  int mode = O_CLOEXEC;
+  const bool reads = (access & GENERIC_READ) != 0;
+  const bool writes = (access & GENERIC_WRITE) != 0;
+  mode |= reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
+  switch (disposition) {
+    // Exclusive: a link at the name counts as taken and is never followed.
+    case CREATE_NEW:
+      mode |= O_CREAT | O_EXCL | O_NOFOLLOW;
+      break;
+    case CREATE_ALWAYS:
+      mode |= O_CREAT | O_TRUNC;
+      break;
+    default:
+      errno = EINVAL;
+      return INVALID_HANDLE_VALUE;
+  }
+  int fd;
+  do {
+    fd = ::open(path, mode, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+  return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd));
+}
+
+PLATFORM_API DWORD GetLastError() {
+  switch (errno) {
+    case 0:
+      return 0;
+    case EEXIST:
+      return ERROR_FILE_EXISTS;
+    case ENOENT:
+      return 2;  // ERROR_FILE_NOT_FOUND
+    case EACCES:
+    case EPERM:
+      return 5;  // ERROR_ACCESS_DENIED
+    case ENAMETOOLONG:
+      return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case ENOSPC:
+      return 112;  // ERROR_DISK_FULL
+    default:
+      return 31;  // ERROR_GEN_FAILURE
+  }
+}
+
 PLATFORM_API LONG _llseek(HFILE file, LONG offset, int origin) {
   // As KERNEL32 has it: the offset is a signed 32-bit distance from the
   // start, the current position or the end, and the new position must lie

@@ -389,6 +389,7 @@ int RunPack(const CommandContext& context, const std::string& archive, bool scra
         archive, "the archive plug-in lists " + Counted(listed.size(), "member") + " instead of " +
                      std::to_string(plan.entries.size()) + "; nothing was written"));
   out.Commit();
+  if (out.to_standard_output()) return 0;  // the archive is the output
   std::cout << "packed " << Counted(plan.entries.size(), "member") << " into " << archive << " ("
             << Counted(plan.total_size, "byte") << (scramble ? ", scrambled directory" : "")
             << ")\n";

@@ -1,11 +1,14 @@
 #include "command_support.h"
 
+#include <cstdio>
 #include <iostream>
 
 #include "host_error.h"
 
 void Complain(const std::string& message) {
-  std::cout.flush();
+  // What went to standard output comes first. Through stdio, whose failure
+  // is found once the command is done, never an exception here.
+  std::fflush(stdout);
   std::cerr << "vyn: " << message << '\n';
 }
 

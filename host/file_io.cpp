@@ -7,13 +7,24 @@
 #include <utility>
 
 #include "host_error.h"
+#include "interrupt.h"
+#include "partial_name.h"
 #include "platform.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kPartialSuffix[] = ".vyn-part";
+constexpr std::size_t kCopyChunk = 1 << 16;
 
 // A FILE closed on every path out of a function.
 class InputFile {
@@ -29,6 +40,147 @@ class InputFile {
  private:
   std::FILE* file_;
 };
+
+// Refuses a target that exists and is neither a regular file nor a link:
+// renaming over it would replace a directory entry the user never meant as
+// an output file (a device, a FIFO, a socket), and a directory cannot be.
+void RefuseOddTarget(const fs::path& target, const std::string& shown) {
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(target, error);
+  if (error) return;  // missing, or not to be examined: the creation tells
+  const char* kind = nullptr;
+  switch (status.type()) {
+    case fs::file_type::not_found:
+    case fs::file_type::regular:
+    case fs::file_type::symlink:
+      return;
+    case fs::file_type::directory:
+      kind = "a directory";
+      break;
+    case fs::file_type::block:
+      kind = "a block device";
+      break;
+    case fs::file_type::character:
+      kind = "a character device";
+      break;
+    case fs::file_type::fifo:
+      kind = "a FIFO";
+      break;
+    case fs::file_type::socket:
+      kind = "a socket";
+      break;
+    default:
+      kind = "something other than a file";
+      break;
+  }
+  throw HostError(
+      FileMessage(shown, std::string("is ") + kind + ", not a regular file; it is left as it is"));
+}
+
+// The result of one exclusive creation.
+struct Created {
+  std::FILE* file = nullptr;
+  bool name_taken = false;  // another name is worth a try
+  std::string reason;       // why it failed otherwise
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+};
+
+// Removes a file by the name the system's calls take.
+void RemoveFile(const fs::path& path) {
+#if defined(_WIN32)
+  _wremove(path.c_str());
+#else
+  std::remove(path.c_str());
+#endif
+}
+
+Created CreateExclusively(const fs::path& path) {
+  Created created;
+#if defined(_WIN32)
+  // FILE_SHARE_DELETE lets an interrupt remove the name while it is open.
+  const HANDLE handle =
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    created.name_taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                         (error == ERROR_ACCESS_DENIED &&
+                          GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES);
+    created.reason = "system error " + std::to_string(error);
+    return created;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    DeleteFileW(path.c_str());
+    created.reason = "cannot take its handle";
+    return created;
+  }
+  created.file = _fdopen(fd, "wb");
+  if (created.file == nullptr) {
+    _close(fd);
+    DeleteFileW(path.c_str());
+    created.reason = SystemReason();
+  }
+#else
+  int fd;
+  do {
+    errno = 0;
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    created.name_taken = errno == EEXIST;
+    created.reason = SystemReason();
+    return created;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) == 0) {
+    created.device = static_cast<std::uint64_t>(st.st_dev);
+    created.inode = static_cast<std::uint64_t>(st.st_ino);
+  }
+  created.file = ::fdopen(fd, "wb");
+  if (created.file == nullptr) {
+    created.reason = SystemReason();
+    ::close(fd);
+    ::unlink(path.c_str());
+  }
+#endif
+  return created;
+}
+
+// Copies a file to standard output: false when the file cannot be read
+// back; throws StandardOutputError when standard output cannot be written.
+bool CopyToStandardOutput(const std::string& path) {
+  InputFile file(path);
+  if (file.get() == nullptr) return false;
+  Bytes chunk(kCopyChunk);
+  for (;;) {
+    const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());
+    if (got == 0) break;
+    errno = 0;
+    if (std::fwrite(chunk.data(), 1, got, stdout) != got) throw StandardOutputError(errno);
+  }
+  if (std::ferror(file.get()) != 0) return false;
+  WriteStandardOutput({});
+  return true;
+}
+
+// True while the name still holds the partial file as it was created, and
+// not something another user of the directory put in its place.
+bool StillOurs(const fs::path& path, std::uint64_t device, std::uint64_t inode) {
+#if defined(_WIN32)
+  (void)path;
+  (void)device;
+  (void)inode;
+  return true;
+#else
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+         static_cast<std::uint64_t>(st.st_dev) == device &&
+         static_cast<std::uint64_t>(st.st_ino) == inode;
+#endif
+}
 
 }  // namespace
 
@@ -113,6 +265,7 @@ std::string BaseName(const std::string& path) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
+  if (a == kStandardOutput || b == kStandardOutput) return false;
   std::error_code error;
   return fs::equivalent(fs::path(a), fs::path(b), error) && !error;
 }
@@ -167,23 +320,71 @@ Bytes ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t s
   return bytes;
 }
 
-PendingFile::PendingFile(std::string target) : PendingFile(SystemPath(target), target) {}
-
-PendingFile::PendingFile(const std::filesystem::path& target)
-    : PendingFile(target, ShownPath(target)) {}
-
-PendingFile::PendingFile(std::filesystem::path system_target, std::string shown_target)
-    : target_(std::move(shown_target)), system_target_(std::move(system_target)) {
-  partial_ = target_ + kPartialSuffix;
-  system_partial_ = system_target_;
-  system_partial_ += kPartialSuffix;
+void WriteStandardOutput(std::span<const unsigned char> bytes) {
   errno = 0;
-#if defined(_WIN32)
-  file_ = _wfopen(system_partial_.c_str(), L"wb");
-#else
-  file_ = std::fopen(system_partial_.c_str(), "wb");
-#endif
-  if (file_ == nullptr) throw HostError(FileMessage(target_, "cannot create: " + SystemReason()));
+  if ((!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) ||
+      std::fflush(stdout) != 0)
+    throw StandardOutputError(errno);
+}
+
+PendingFile::PendingFile(std::string target) : target_(std::move(target)) {
+  if (to_standard_output()) {
+    std::error_code error;
+    const fs::path directory = fs::temp_directory_path(error);
+    if (error)
+      throw HostError(FileMessage(
+          ShownName(), "no temporary directory to make the output in: " + error.message()));
+    Create(directory, partial_name::kMaxNameLength);
+    return;
+  }
+  Prepare(SystemPath(target_));
+}
+
+PendingFile::PendingFile(const std::filesystem::path& target) : target_(ShownPath(target)) {
+  Prepare(target);
+}
+
+void PendingFile::Prepare(const std::filesystem::path& target) {
+  system_target_ = target;
+  RefuseOddTarget(system_target_, target_);
+  // The partial file lies beside the target, under a name no longer than
+  // the target's own.
+  Create(system_target_.parent_path(), system_target_.filename().native().size());
+}
+
+void PendingFile::Create(const std::filesystem::path& directory, std::size_t target_name_length) {
+  char name[partial_name::kMaxNameLength + 1];
+  for (int attempt = 0; attempt < partial_name::kAttempts; ++attempt) {
+    partial_name::WriteName(partial_name::Seed(),
+                            partial_name::NameLength(target_name_length, attempt), name);
+    system_partial_ = directory.empty() ? fs::path(name) : directory / name;
+    partial_ = ShownPath(system_partial_);
+    // Created and registered in one step: an interrupt finds the file
+    // registered as soon as it exists.
+    const InterruptsHeld held;
+    Created created = CreateExclusively(system_partial_);
+    if (created.file == nullptr) {
+      if (created.name_taken) continue;
+      throw HostError(FileMessage(ShownName(), "cannot create: " + created.reason));
+    }
+    slot_ = RegisterPartialFile(system_partial_.string());
+    if (slot_ < 0) {
+      std::fclose(created.file);
+      RemoveFile(system_partial_);
+      throw HostError(FileMessage(ShownName(), "cannot create: too many files being written"));
+    }
+    file_ = created.file;
+    device_ = created.device;
+    inode_ = created.inode;
+    return;
+  }
+  throw HostError(FileMessage(
+      ShownName(), "cannot create: every name tried for its partial file is taken in " +
+                       (directory.empty() ? std::string(".") : ShownPath(directory))));
+}
+
+std::string PendingFile::ShownName() const {
+  return to_standard_output() ? std::string("standard output") : target_;
 }
 
 PendingFile::~PendingFile() {
@@ -192,15 +393,14 @@ PendingFile::~PendingFile() {
 
 void PendingFile::Discard() {
   if (file_ != nullptr) std::fclose(std::exchange(file_, nullptr));
-#if defined(_WIN32)
-  _wremove(system_partial_.c_str());
-#else
-  std::remove(system_partial_.c_str());
-#endif
+  if (slot_ < 0) return;
+  const InterruptsHeld held;
+  RemoveFile(system_partial_);
+  UnregisterPartialFile(std::exchange(slot_, -1));
 }
 
 void PendingFile::Fail(const std::string& reason) {
-  const std::string message = FileMessage(target_, reason);
+  const std::string message = FileMessage(ShownName(), reason);
   Discard();
   committed_ = true;  // nothing left to clean up
   throw HostError(message);
@@ -225,6 +425,20 @@ void PendingFile::Close() {
 
 void PendingFile::Commit() {
   Close();
+  if (to_standard_output()) {
+    // Copied, and the partial file removed, however the copy ends.
+    const bool read_back = CopyToStandardOutput(partial_);
+    if (!read_back) Fail("cannot read back its partial file " + partial_);
+    Discard();
+    committed_ = true;
+    return;
+  }
+  if (!StillOurs(system_partial_, device_, inode_))
+    Fail("its partial file " + partial_ +
+         " was replaced while it was written; nothing was written");
+  // Renamed and unregistered in one step, so that an interrupt never removes
+  // the finished file's old name after someone else has taken it.
+  const InterruptsHeld held;
   errno = 0;
 #if defined(_WIN32)
   if (MoveFileExW(system_partial_.c_str(), system_target_.c_str(), MOVEFILE_REPLACE_EXISTING) ==
@@ -235,10 +449,15 @@ void PendingFile::Commit() {
   if (MoveFileExA(system_partial_.c_str(), system_target_.c_str(), MOVEFILE_REPLACE_EXISTING) == 0)
     Fail("cannot give the file its name: " + SystemReason());
 #endif
+  UnregisterPartialFile(std::exchange(slot_, -1));
   committed_ = true;
 }
 
 void WriteFileAtomically(const std::string& path, std::span<const unsigned char> bytes) {
+  if (path == kStandardOutput) {
+    WriteStandardOutput(bytes);
+    return;
+  }
   PendingFile file(path);
   file.Write(bytes);
   file.Commit();

@@ -1,10 +1,13 @@
 // Reading and writing whole files for the host. Paths are 8-bit strings,
 // passed to the system as they are, like the names the plug-ins take.
 //
-// Output never appears half-written: it goes to a partial file beside the
-// target and takes the target's name only once every byte is out and the
-// file is closed cleanly. On any failure the partial file is removed and an
-// existing target stays as it was.
+// Output never appears half-written, and nothing but the target is ever
+// written: it goes to a partial file beside the target, created exclusively
+// under a random name no longer than the target's (frame/partial_name.h), and
+// takes the target's name by a rename only once every byte is out and the
+// file is closed cleanly. The rename replaces a link at the target's name; it
+// never writes through one. On any failure or interrupt the partial file is
+// removed and an existing target stays as it was.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +42,11 @@ std::string JoinPath(const std::string& directory, const std::string& name);
 // The last component of a path.
 std::string BaseName(const std::string& path);
 
-// True when two names refer to the same existing file.
+// The output name that stands for standard output.
+inline constexpr char kStandardOutput[] = "-";
+
+// True when two names refer to the same existing file; standard output ("-")
+// is no file's name.
 bool SameFile(const std::string& a, const std::string& b);
 
 // A path from the command line as the system's file calls take it: the
@@ -51,10 +58,18 @@ std::string ShownPath(const std::filesystem::path& path);
 // `size` bytes of a file from `offset` on. Throws HostError naming the file
 // when they cannot all be read.
 Bytes ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t size);
+// Writes bytes to standard output; throws HostError when the write or the
+// flush fails.
+void WriteStandardOutput(std::span<const unsigned char> bytes);
 
 // An output file that takes its name only when Commit() succeeds.
 class PendingFile {
  public:
+  // Creates the partial file. A target that exists and is not a regular file
+  // (or a link, which the rename replaces) is refused: a directory, device,
+  // FIFO or socket is left as it is. The target "-" is standard output: the
+  // partial file then lies in the system's temporary directory and Commit()
+  // copies it out.
   explicit PendingFile(std::string target);
   // A target named as the system's file calls take it: on Windows in
   // UTF-16, for names that the ANSI code page cannot hold.
@@ -68,26 +83,34 @@ class PendingFile {
   // Closes the partial file without giving it its name yet, so that it can
   // be read back and checked. Throws on failure.
   void Close();
-  // Closes (when still open) and renames the partial file to the target.
+  // Closes (when still open) and renames the partial file to the target, or
+  // copies it to standard output.
   void Commit();
 
   const std::string& target() const { return target_; }
   const std::string& partial() const { return partial_; }
+  bool to_standard_output() const { return target_ == kStandardOutput; }
 
  private:
-  PendingFile(std::filesystem::path system_target, std::string shown_target);
+  void Prepare(const std::filesystem::path& target);
+  void Create(const std::filesystem::path& directory, std::size_t target_name_length);
   [[noreturn]] void Fail(const std::string& reason);
   void Discard();
+  std::string ShownName() const;
 
   std::string target_;
   std::string partial_;
   std::filesystem::path system_target_;
   std::filesystem::path system_partial_;
   std::FILE* file_ = nullptr;
+  int slot_ = -1;  // in the interrupt registry while the partial file is ours
   bool committed_ = false;
+  // The partial file as created, to tell it from one put in its place.
+  std::uint64_t device_ = 0;
+  std::uint64_t inode_ = 0;
 };
 
-// Writes a whole file through a PendingFile.
+// Writes a whole file through a PendingFile, or to standard output for "-".
 void WriteFileAtomically(const std::string& path, std::span<const unsigned char> bytes);
 void WriteFileAtomically(const std::filesystem::path& path, std::span<const unsigned char> bytes);
 

@@ -12,6 +12,19 @@ class HostError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Standard output could not be written: exit status 1. The system's reason
+// travels as its number, for the one message vyn gives about standard output
+// whichever write found the failure.
+class StandardOutputError : public HostError {
+ public:
+  explicit StandardOutputError(int system_error)
+      : HostError("standard output: cannot write"), system_error_(system_error) {}
+  int system_error() const { return system_error_; }
+
+ private:
+  int system_error_;
+};
+
 // The command line asked for something that cannot be done as asked: exit
 // status 2, like any other usage error.
 class UsageError : public std::runtime_error {

@@ -2,13 +2,16 @@
 // plug-ins, asks them about files as a viewer does, and writes the two
 // formats they read.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <new>
 
 #include "commands.h"
 #include "host_error.h"
 #include "name_encoding.h"
+#include "interrupt.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -29,6 +32,11 @@ constexpr char kDescription[] =
 constexpr char kFooter[] =
     "Plug-ins are looked for in the --plugins directory, else in the directory named by the\n"
     "environment variable VYN_PLUGINS, else beside the vyn program.\n"
+    "Output files appear whole or not at all, and nothing else is written: each is made under a "
+    "new\n"
+    "random name beside it and renamed; a link at its name is replaced, never written through. "
+    "An\n"
+    "interrupt removes what was being written. -o - writes to standard output.\n"
     "Exit status: 0 when everything worked, 1 when a file could not be read, recognised or "
     "written,\n"
     "2 for bad usage. Run 'vyn COMMAND --help' for the details of a command.";
@@ -67,6 +75,20 @@ std::string CommandNames(CLI::App& app) {
   return names;
 }
 
+// Standard output is a file like any other: a write that fails there fails
+// the command. Called once the command is done, when everything it printed
+// must be out; earlier_error is the system's reason for a write that failed
+// during the command, 0 when none did.
+bool StandardOutputWritten(int earlier_error) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int error = errno != 0 ? errno : earlier_error;
+  if (flushed && std::ferror(stdout) == 0 && earlier_error == 0) return true;
+  Complain("standard output: cannot write: " +
+           std::string(error != 0 ? std::strerror(error) : "an earlier write failed"));
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,6 +97,7 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
 #endif
+  InstallInterruptCleanup();
   CLI::App app(kDescription, "vyn");
   app.footer(kFooter);
   app.require_subcommand(1);
@@ -170,7 +193,8 @@ int main(int argc, char** argv) {
   convert->add_option("PICTURE", convert_picture, "The picture (GP8)")->required();
   convert
       ->add_option("-o,--output", convert_output,
-                   "Output file, .png or .bmp (default: PICTURE's name with .png)")
+                   "Output file, .png or .bmp, or - for PNG on standard output (default: "
+                   "PICTURE's name with .png)")
       ->type_name("OUT");
   convert->footer(
       "The output is the 8-bit bitmap the image plug-in delivers, with its 256-entry palette, "
@@ -183,7 +207,7 @@ int main(int argc, char** argv) {
   std::string pack_encoding = NameEncoding::kDefault;
   CLI::App* pack = app.add_subcommand(
       "pack", "Write an archive of files, named by their base names, in the order given");
-  pack->add_option("-o,--output", pack_archive, "The archive to write")
+  pack->add_option("-o,--output", pack_archive, "The archive to write, or - for standard output")
       ->type_name("OUT.ARC")
       ->required();
   pack->add_flag("--scramble", pack_scramble, "Scramble the archive's directory");
@@ -204,7 +228,9 @@ int main(int argc, char** argv) {
   std::string encode_output;
   CLI::App* encode = app.add_subcommand("encode", "Encode a picture of at most 256 colours as GP8");
   encode->add_option("IMAGE", encode_image, "A PNG or BMP picture")->required();
-  encode->add_option("-o,--output", encode_output, "The GP8 picture to write")
+  encode
+      ->add_option("-o,--output", encode_output,
+                   "The GP8 picture to write, or - for standard output")
       ->type_name("OUT.GP8")
       ->required();
   encode->footer(
@@ -225,29 +251,44 @@ int main(int argc, char** argv) {
                " (see vyn --help)");
       return kStatusUsage;
     }
-    return app.exit(error) == 0 ? 0 : kStatusUsage;
+    // --help: its text went to standard output.
+    if (app.exit(error) == 0) return StandardOutputWritten(0) ? 0 : kStatusFileError;
+    return kStatusUsage;
   }
 
+  // A failed write to standard output ends the command where it happens, so
+  // a long listing does not go on into a full disk.
+  std::cout.exceptions(std::ios::badbit);
+  int status = kStatusUsage;
+  int output_error = 0;
   try {
-    if (*plugins) return RunPlugins(context);
-    if (*identify) return RunIdentify(context, identify_files);
-    if (*list) return RunList(context, list_archive, list_json, list_encoding);
-    if (*extract) return RunExtract(context, extract_options);
-    if (*convert) return RunConvert(context, convert_picture, convert_output);
-    if (*pack) return RunPack(context, pack_archive, pack_scramble, pack_files, pack_encoding);
-    if (*encode) return RunEncode(context, encode_image, encode_output);
+    if (*plugins) status = RunPlugins(context);
+    if (*identify) status = RunIdentify(context, identify_files);
+    if (*list) status = RunList(context, list_archive, list_json, list_encoding);
+    if (*extract) status = RunExtract(context, extract_options);
+    if (*convert) status = RunConvert(context, convert_picture, convert_output);
+    if (*pack) status = RunPack(context, pack_archive, pack_scramble, pack_files, pack_encoding);
+    if (*encode) status = RunEncode(context, encode_image, encode_output);
+  } catch (const std::ios_base::failure&) {
+    output_error = errno != 0 ? errno : EIO;
+    std::cout.clear();
+    status = kStatusFileError;  // said below
+  } catch (const StandardOutputError& error) {
+    output_error = error.system_error() != 0 ? error.system_error() : EIO;
+    status = kStatusFileError;  // said below
   } catch (const UsageError& error) {
     Complain(error.what());
-    return kStatusUsage;
+    status = kStatusUsage;
   } catch (const HostError& error) {
     Complain(error.what());
-    return kStatusFileError;
+    status = kStatusFileError;
   } catch (const std::bad_alloc&) {
     Complain("out of memory");
-    return kStatusFileError;
+    status = kStatusFileError;
   } catch (const std::exception& error) {
     Complain(error.what());
-    return kStatusFileError;
+    status = kStatusFileError;
   }
-  return kStatusUsage;
+  if (!StandardOutputWritten(output_error) && status == 0) status = kStatusFileError;
+  return status;
 }

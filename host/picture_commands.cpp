@@ -55,7 +55,8 @@ std::string DefaultOutput(const std::string& picture) {
 int RunConvert(const CommandContext& context, const std::string& picture,
                const std::string& output_option) {
   const std::string output = output_option.empty() ? DefaultOutput(picture) : output_option;
-  const PictureFileType type = PictureFileTypeOf(output);
+  const PictureFileType type =
+      output == kStandardOutput ? PictureFileType::kPng : PictureFileTypeOf(output);
   if (type == PictureFileType::kUnknown)
     throw UsageError(FileMessage(output, "the output name must end in .png or .bmp"));
 
@@ -77,6 +78,7 @@ int RunConvert(const CommandContext& context, const std::string& picture,
   });
   progress.Finish();
   WriteFileAtomically(output, file);
+  if (output == kStandardOutput) return 0;  // the picture is the output
   std::cout << "converted " << picture << " (" << indexed.width << "x" << indexed.height
             << ") into " << output << '\n';
   return 0;
@@ -127,6 +129,7 @@ int RunEncode(const CommandContext& context, const std::string& image, const std
                                 "the image plug-in decodes the picture as written otherwise than "
                                 "it was encoded; nothing was written"));
   out.Commit();
+  if (out.to_standard_output()) return 0;  // the picture is the output
 
   const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
   std::cout << "encoded " << image << " (" << picture.width << "x" << picture.height << ", "

@@ -36,21 +36,36 @@ int RunIdentify(const CommandContext& context, const std::vector<std::string>& f
   const PluginSet set = PluginsFor(context);
   if (set.plugins.empty()) throw HostError(FileMessage(set.directory, "holds no plug-ins"));
   int status = 0;
+  // One whole line per file, built before anything of it is printed, so that
+  // a failure on the way never leaves half a line for the next to join.
   for (const std::string& path : files) {
+    std::string line = path + ": ";
+    std::string failure;
     try {
       const Bytes head = ReadHead(path, kHeadSize);
       const Plugin* plugin = set.Recognise(path, head);
       if (plugin == nullptr) {
-        std::cout << path << ": not recognised\n";
+        line += "not recognised";
         status = 1;
-        continue;
+      } else {
+        line += plugin->format_name();
+        try {
+          // Straight after the recognition: the archive plug-in lists the
+          // directory as that recognition decided.
+          line += ", " + Description(*plugin, path);
+        } catch (const HostError& error) {
+          line +=
+              plugin->kind() == PluginKind::kArchive ? ", cannot be listed" : ", cannot be read";
+          failure = error.what();
+        }
       }
-      // Straight after the recognition: the archive plug-in lists the
-      // directory as that recognition decided.
-      std::cout << path << ": " << plugin->format_name() << ", " << Description(*plugin, path)
-                << '\n';
     } catch (const HostError& error) {
-      Complain(error.what());
+      line += "cannot be read";
+      failure = error.what();
+    }
+    std::cout << line << '\n';
+    if (!failure.empty()) {
+      Complain(failure);
       status = 1;
     }
   }

@@ -197,21 +197,114 @@ TEST_F(Extraction, MemberNamesNeverLeadOutsideTheDestination) {
   }
 }
 
-TEST_F(Extraction, AnOutputPathThatDoesNotFitIsRefused) {
+// A prefix of exactly `length` bytes inside the directory, ending in a
+// separator, made of directories that exist; no component is longer than a
+// file system allows.
+std::string DeepPrefix(const ScratchDirectory& dir, std::size_t length) {
+  std::string prefix = dir.Prefix();
+  const char separator = prefix.back();
+  while (prefix.size() < length) {
+    std::size_t step = std::min<std::size_t>(length - prefix.size(), 200);
+    if (length - prefix.size() - step == 1) --step;  // never leave a lone separator
+    prefix += std::string(step - 1, 'd') + separator;
+  }
+  std::filesystem::create_directories(prefix);
+  return prefix;
+}
+
+TEST_F(Extraction, AnOutputPathFitsUpToItsCapacity) {
 #if defined(_WIN32)
-  const std::size_t capacity = 260;
+  const std::size_t capacity = 260;  // MAX_PATH
 #else
-  const std::size_t capacity = 4096;
+  const std::size_t capacity = 4096;  // PATH_MAX
 #endif
   const std::string name = "README.TXT";
-  // Destination plus name plus NUL exactly one byte over the capacity.
-  std::string prefix = out_->Prefix();
-  prefix += std::string(capacity - name.size() - prefix.size(), 'd');
+  // Destination, name and NUL exactly fill the capacity: the partial file's
+  // name must fit as well as the member's. One byte more is refused.
+  for (const std::size_t spare : {0, 1, 9}) {
+    const ScratchDirectory fits;
+    std::string prefix = DeepPrefix(fits, capacity - 1 - name.size() - spare);
+    EXPECT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(0)), prefix.data(),
+                           kFileToFile, 0, 0),
+              0)
+        << spare << " bytes to spare";
+    EXPECT_EQ(ReadBytes(prefix + name), members_[0].data) << spare;
+  }
+  const ScratchDirectory over;
+  std::string prefix = DeepPrefix(over, capacity - name.size());
   EXPECT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(0)), prefix.data(),
                          kFileToFile, 0, 0),
             -1);
-  EXPECT_TRUE(out_->Entries().empty());
+  EXPECT_TRUE(std::filesystem::is_empty(prefix));
 }
+
+TEST_F(Extraction, OnlyTheMembersFileIsWritten) {
+  // A file that happens to have the name partial files once had is neither
+  // truncated nor removed; nothing but the member's file appears.
+  const Bytes kept = TextBytes("not the member's");
+  for (std::uint32_t flags : {kFileToFile, kMemoryToFile}) {
+    out_ = std::make_unique<ScratchDirectory>();
+    WriteBytes(out_->File("README.TXT.vyn-part"), kept);
+    FileInfoRecord record{};
+    ASSERT_EQ(api_.GetFileInfo(path_.c_str(), 0, "README.TXT", 0, &record), 0);
+    const char* source = flags == kFileToFile
+                             ? path_.c_str()
+                             : reinterpret_cast<const char*>(members_[0].data.data());
+    const std::int32_t second = flags == kFileToFile
+                                    ? static_cast<std::int32_t>(PositionOf(0))
+                                    : static_cast<std::int32_t>(record.extracted_size);
+    std::string prefix = out_->Prefix();
+    ASSERT_EQ(api_.GetFile(source, second, prefix.data(), flags, 0, 0), 0) << flags;
+    EXPECT_EQ(ReadBytes(out_->File("README.TXT")), members_[0].data) << flags;
+    EXPECT_EQ(ReadBytes(out_->File("README.TXT.vyn-part")), kept) << flags;
+    EXPECT_EQ(out_->Entries(), (std::vector<std::string>{"README.TXT", "README.TXT.vyn-part"}));
+  }
+}
+
+#if !defined(_WIN32)
+TEST_F(Extraction, NoLinkIsWrittenThrough) {
+  // Links to a file outside the destination at every name GetFile could
+  // write to for these members: each member's own name, the partial names
+  // once used, and every partial name as short as a two-byte member's (they
+  // are all taken, so a longer random one has to be found). The member's
+  // link is replaced by the member; nothing reaches the file outside.
+  const std::vector<ArcMember> members = {{"A.", TextBytes("first")}, {"B.", TextBytes("second")}};
+  const Bytes archive = BuildArchive(members);
+  WriteBytes(path_, archive);
+  ASSERT_EQ(Recognise(archive), -1);
+  const std::string sentinel = dir_.File("sentinel");
+  const Bytes outside = TextBytes("outside the destination");
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (std::uint32_t flags : {kFileToFile, kMemoryToFile}) {
+    WriteBytes(sentinel, outside);
+    out_ = std::make_unique<ScratchDirectory>();
+    std::vector<std::string> planted = {"A.", "B.", "A..vyn-part", "B..vyn-part"};
+    for (const char c : alphabet) planted.push_back(std::string(".") + c);
+    for (const std::string& name : planted)
+      std::filesystem::create_symlink(sentinel, out_->File(name));
+
+    std::string prefix = out_->Prefix();
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      FileInfoRecord record{};
+      ASSERT_EQ(api_.GetFileInfo(path_.c_str(), 0, members[i].name.c_str(), 0, &record), 0);
+      const char* source = flags == kFileToFile
+                               ? path_.c_str()
+                               : reinterpret_cast<const char*>(members[i].data.data());
+      const auto second =
+          static_cast<std::int32_t>(flags == kFileToFile ? record.position : record.extracted_size);
+      ASSERT_EQ(api_.GetFile(source, second, prefix.data(), flags, 0, 0), 0) << flags;
+      EXPECT_FALSE(std::filesystem::is_symlink(out_->File(members[i].name)));
+      EXPECT_EQ(ReadBytes(out_->File(members[i].name)), members[i].data);
+    }
+    EXPECT_EQ(ReadBytes(sentinel), outside) << flags;
+    EXPECT_EQ(out_->Entries().size(), planted.size()) << "a partial file was left";
+    for (const std::string& name : planted) {
+      if (name == "A." || name == "B.") continue;
+      EXPECT_TRUE(std::filesystem::is_symlink(out_->File(name))) << name;
+    }
+  }
+}
+#endif
 
 TEST_F(Extraction, MemoryToMemoryCopiesTheImageWhole) {
   const Bytes image = {'a', 'n', 'y', 0, 0xFF, 0x80, '\n', 7};
