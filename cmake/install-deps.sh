@@ -4,6 +4,9 @@
 set -eu
 
 packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libstb-dev"
+# vyn view: its HTTP server and JSON, and the browser and Node.js that its
+# end-to-end test drives.
+packages="$packages pkg-config libcpp-httplib-dev nlohmann-json3-dev chromium nodejs"
 # Sanitizers, fuzzing and memory checking.
 packages="$packages clang libclang-rt-14-dev valgrind"
 # Google Benchmark, for `make bench`.

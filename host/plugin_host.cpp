@@ -217,6 +217,40 @@ DeliveredPicture Plugin::Picture(const std::string& picture) const {
   return delivered;
 }
 
+namespace {
+
+std::int32_t MemoryLength(const Bytes& bytes) {
+  if (bytes.size() > static_cast<std::size_t>(INT32_MAX))
+    throw HostError("the picture is too large for the image plug-in's memory input");
+  return static_cast<std::int32_t>(bytes.size());
+}
+
+}  // namespace
+
+PictureInfoRecord Plugin::PictureInfoInMemory(const Bytes& picture) const {
+  PictureInfoRecord record{};
+  if (get_picture_info_(reinterpret_cast<const char*>(picture.data()), MemoryLength(picture),
+                        kMemoryInput, &record) != kPluginOk)
+    throw HostError("the image plug-in could not read its picture information");
+  return record;
+}
+
+DeliveredPicture Plugin::PictureInMemory(const Bytes& picture) const {
+  HLOCAL header = nullptr;
+  HLOCAL pixels = nullptr;
+  const std::int32_t result =
+      get_picture_(reinterpret_cast<const char*>(picture.data()), MemoryLength(picture),
+                   kMemoryInput, &header, &pixels, 0, 0);
+  const ReceivedBlock header_block(result == kPluginOk ? header : nullptr);
+  const ReceivedBlock pixel_block(result == kPluginOk ? pixels : nullptr);
+  if (result != kPluginOk || header == nullptr)
+    throw HostError("the image plug-in could not decode it");
+  DeliveredPicture delivered;
+  delivered.header.assign(header_block.data(), header_block.data() + header_block.size());
+  delivered.pixels.assign(pixel_block.data(), pixel_block.data() + pixel_block.size());
+  return delivered;
+}
+
 const Plugin* PluginSet::Recognise(const std::string& path, const Bytes& head,
                                    PluginKind kind) const {
   for (const auto& plugin : plugins) {

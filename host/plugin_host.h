@@ -87,6 +87,11 @@ class Plugin {
   // Image plug-ins.
   PictureInfoRecord PictureInfo(const std::string& picture) const;
   DeliveredPicture Picture(const std::string& picture) const;
+  // The same for a picture whose bytes are already in memory (memory
+  // input), such as a member just taken out of an archive. Failures give the
+  // reason only, without a file name.
+  PictureInfoRecord PictureInfoInMemory(const Bytes& picture) const;
+  DeliveredPicture PictureInMemory(const Bytes& picture) const;
 
  private:
   Plugin() = default;
