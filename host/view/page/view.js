@@ -76,12 +76,25 @@ function leafFor(item) {
   return leaf;
 }
 
-function fillArchive(input) {
-  if (input.filled) return;
-  input.filled = true;
-  const fragment = document.createDocumentFragment();
-  for (const item of input.items) fragment.appendChild(leafFor(item));
-  input.details.appendChild(fragment);
+// Members go into the tree a chunk at a time, so that opening an archive of
+// thousands of members never holds up the page; `upTo` asks for at least so
+// many at once (to show a chosen member).
+function fillArchive(input, upTo = 0) {
+  input.filled = input.filled || 0;
+  const addUntil = (end) => {
+    const fragment = document.createDocumentFragment();
+    for (; input.filled < end; ++input.filled) fragment.appendChild(leafFor(input.items[input.filled]));
+    input.details.appendChild(fragment);
+  };
+  if (upTo > input.filled) addUntil(Math.min(input.items.length, upTo));
+  if (input.filling || input.filled >= input.items.length) return;
+  input.filling = true;
+  const more = () => {
+    addUntil(Math.min(input.items.length, input.filled + 400));
+    if (input.filled < input.items.length) setTimeout(more, 0);
+    else input.filling = false;
+  };
+  more();
 }
 
 function buildTree() {
@@ -119,7 +132,7 @@ function mark(item) {
   if (!item) return;
   if (item.member) {
     item.input.details.open = true;
-    fillArchive(item.input);
+    fillArchive(item.input, item.input.items.indexOf(item) + 1);
   }
   const leaf = leafFor(item);
   leaf.classList.add('selected');
