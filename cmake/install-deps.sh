@@ -7,6 +7,8 @@ packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libstb-d
 # vyn view: its HTTP server and JSON, and the browser and Node.js that its
 # end-to-end test drives.
 packages="$packages pkg-config libcpp-httplib-dev nlohmann-json3-dev chromium nodejs"
+# Debian's npm is a package of its own; other builds of Node.js bring theirs.
+command -v npm >/dev/null 2>&1 || packages="$packages npm"
 # Sanitizers, fuzzing and memory checking.
 packages="$packages clang libclang-rt-14-dev valgrind"
 # Google Benchmark, for `make bench`.

@@ -293,6 +293,7 @@ async function loadPicture(item) {
   $('item-facts').textContent = width + ' × ' + height + ', ' + depth + ' bits a pixel, ' +
       colours + ' colours · ' + sizeText(item.size) + (item.member ? ' in ' + item.input.name : '');
   $('stage').hidden = $('picture-footer').hidden = false;
+  $('pointer').textContent = 'Point at the picture to see a pixel\'s index and colour.';
   buildPalette();
   render();
 }
