@@ -196,3 +196,45 @@ TEST_F(ViewServerTest, KeepsArchiveCallsApartUnderParallelRequests) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ViewInputs, FindsArchivesAndPicturesInDirectoriesByContent) {
+  ScratchDirectory scratch;
+  std::filesystem::create_directory(scratch.path() / "deeper");
+  // Names that say the opposite of what the files are.
+  WriteBytes(scratch.File("picture.txt"), LiteralPicture(2, 1, Pattern(2, 9)));
+  WriteBytes(scratch.File("notes.ARC"), TextBytes("just some words, no archive"));
+  WriteBytes(scratch.File("b.bin"),
+             BuildArchive({{"X.GP8", LiteralPicture(1, 1, {7})}, {"Y.TXT", TextBytes("text")}}));
+  WriteBytes(scratch.File("deeper/inner.GP8"), LiteralPicture(1, 1, {3}));
+  const PluginSet plugins = LoadPlugins(ProgramDirectory());
+  const auto names = [](const std::vector<ViewInput>& inputs) {
+    std::vector<std::string> found;
+    for (const ViewInput& input : inputs) found.push_back(BaseName(input.path));
+    return found;
+  };
+  std::vector<std::string> complaints;
+  const auto complain = [&](const std::string& message) { complaints.push_back(message); };
+
+  const auto flat = GatherInputs(plugins, {scratch.path().string()}, false, complain);
+  EXPECT_EQ(names(flat), (std::vector<std::string>{"b.bin", "picture.txt"}));
+  ASSERT_EQ(flat[0].kind, ViewInput::Kind::kArchive);
+  ASSERT_EQ(flat[0].members.size(), 2u);
+  EXPECT_TRUE(flat[0].members[0].picture);
+  EXPECT_FALSE(flat[0].members[1].picture);
+  EXPECT_EQ(flat[1].kind, ViewInput::Kind::kPicture);
+  EXPECT_TRUE(complaints.empty()) << "files a directory holds are passed over quietly";
+
+  const auto deep = GatherInputs(plugins, {scratch.path().string()}, true, complain);
+  EXPECT_EQ(names(deep), (std::vector<std::string>{"b.bin", "inner.GP8", "picture.txt"}));
+
+  // A file named on the command line that nothing recognises is reported.
+  const auto named =
+      GatherInputs(plugins, {scratch.File("notes.ARC"), scratch.File("none")}, false, complain);
+  EXPECT_TRUE(named.empty());
+  ASSERT_EQ(complaints.size(), 2u);
+  EXPECT_NE(complaints[0].find("not recognised"), std::string::npos) << complaints[0];
+}
+
+}  // namespace

@@ -41,7 +41,8 @@ Bytes HeadOf(const Bytes& bytes) {
 }
 
 void AddFile(const PluginSet& plugins, const std::string& path, bool named,
-             std::vector<ViewInput>& inputs, void (*complain)(const std::string&)) {
+             std::vector<ViewInput>& inputs,
+             const std::function<void(const std::string&)>& complain) {
   try {
     const Bytes head = ReadHead(path, kHeadSize);
     ViewInput input;
@@ -109,7 +110,8 @@ std::string DisplayName(const std::string& stored) {
 }
 
 std::vector<ViewInput> GatherInputs(const PluginSet& plugins, const std::vector<std::string>& paths,
-                                    bool recursive, void (*complain)(const std::string&)) {
+                                    bool recursive,
+                                    const std::function<void(const std::string&)>& complain) {
   std::vector<ViewInput> inputs;
   for (const std::string& path : paths) {
     std::error_code error;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,4 +37,5 @@ std::string DisplayName(const std::string& stored);
 // Members are classified as pictures by the image plug-in's recognition of
 // their first bytes, taken out of the archive in memory.
 std::vector<ViewInput> GatherInputs(const PluginSet& plugins, const std::vector<std::string>& paths,
-                                    bool recursive, void (*complain)(const std::string&));
+                                    bool recursive,
+                                    const std::function<void(const std::string&)>& complain);
