@@ -1,4 +1,5 @@
 // vyn view: the inputs served to a browser until Ctrl-C.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -18,7 +19,9 @@ extern char** environ;
 
 namespace {
 
-// Hands the address to xdg-open when there is a desktop to open it on.
+// Hands the address to xdg-open when there is a desktop to open it on. The
+// opener runs on its own (a browser started by it may stay for as long as it
+// is open), with the signals this process holds back unblocked again.
 bool OpenInBrowser(const std::string& address) {
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -26,17 +29,27 @@ bool OpenInBrowser(const std::string& address) {
     return false;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 1, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 1, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   std::string program = "xdg-open";
   std::string argument = address;
   char* argv[] = {program.data(), argument.data(), nullptr};
   pid_t child = 0;
-  const int failed = posix_spawnp(&child, "xdg-open", &actions, nullptr, argv, environ);
+  const int failed = posix_spawnp(&child, "xdg-open", &actions, &attributes, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (failed != 0) return false;
-  int status = 0;
-  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  std::thread([child] {
+    int status = 0;
+    waitpid(child, &status, 0);
+  }).detach();
+  return true;
 }
 
 void SayOnError(const std::string& message) { Complain(message); }
@@ -75,7 +88,7 @@ int RunView(const CommandContext& context, const ViewRequest& request) {
 
   std::cout << "Viewing " << Counted(count, "input") << " at\n  " << address << '\n';
   if (request.open_browser && OpenInBrowser(address)) {
-    std::cout << "Opened in the default browser.";
+    std::cout << "Opening it in the default browser.";
   } else {
     std::cout << "Open that address in a browser.";
   }

@@ -222,7 +222,7 @@ struct ViewServer::State {
     for (std::size_t i = 0; i < inputs.size(); ++i) {
       const ViewInput& input = inputs[i];
       Json entry = {{"id", i},
-                    {"name", DisplayName(input.display_name)},
+                    {"name", input.display_name},
                     {"size", input.size},
                     {"format", input.plugin->format_name()},
                     {"kind", input.kind == ViewInput::Kind::kArchive ? "archive" : "picture"}};
@@ -251,7 +251,8 @@ struct ViewServer::State {
           if (Authorised(request)) return httplib::Server::HandlerResponse::Unhandled;
           response.status = 403;
           response.set_content(
-              Json{{"error", "this address needs the access token that vyn view printed"}}.dump(),
+              Json{{"error", "this address needs the access token that vyn view printed"}}.dump(
+                  -1, ' ', false, Json::error_handler_t::replace),
               "application/json");
           return httplib::Server::HandlerResponse::Handled;
         });
@@ -260,7 +261,7 @@ struct ViewServer::State {
           if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
           response.set_content(Json{{"error", response.status == 404 ? "there is nothing here"
                                                                      : "the request was refused"}}
-                                   .dump(),
+                                   .dump(-1, ' ', false, Json::error_handler_t::replace),
                                "application/json");
           return httplib::Server::HandlerResponse::Handled;
         }));
@@ -276,7 +277,9 @@ struct ViewServer::State {
           } catch (...) {
           }
           response.status = 500;
-          response.set_content(Json{{"error", reason}}.dump(), "application/json");
+          response.set_content(
+              Json{{"error", reason}}.dump(-1, ' ', false, Json::error_handler_t::replace),
+              "application/json");
         });
 
     server.Get(R"(/|/([A-Za-z0-9_.-]+\.(?:html|css|js)))", [this](const httplib::Request& request,
@@ -300,7 +303,8 @@ struct ViewServer::State {
                            file->content_type);
     });
     server.Get("/api/inputs", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_content(Listing().dump(), "application/json");
+      response.set_content(Listing().dump(-1, ' ', false, Json::error_handler_t::replace),
+                           "application/json");
     });
     Answer(R"(/api/picture/(\d+)(?:/(\d+))?)", [this](const httplib::Request&, const Target& target,
                                                       httplib::Response& response) {
@@ -377,7 +381,9 @@ struct ViewServer::State {
                    serve(request, Find(request), response);
                  } catch (const Refusal& refusal) {
                    response.status = refusal.status;
-                   response.set_content(Json{{"error", refusal.reason}}.dump(), "application/json");
+                   response.set_content(Json{{"error", refusal.reason}}.dump(
+                                            -1, ' ', false, Json::error_handler_t::replace),
+                                        "application/json");
                  }
                });
   }

@@ -262,7 +262,7 @@ async function loadPicture(item) {
   } catch (error) {
     if (number !== view.request) return;
     $('item-facts').textContent = sizeText(item.size);
-    showError('Cannot show ' + item.name + ': ' + error.message);
+    showError(error.message);
     return;
   }
   if (number !== view.request) return;
