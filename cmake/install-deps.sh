@@ -4,6 +4,11 @@
 set -eu
 
 packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libpng-dev"
+# vyn view: its HTTP server and JSON, and the browser and Node.js that its
+# end-to-end test drives.
+packages="$packages pkg-config libcpp-httplib-dev nlohmann-json3-dev chromium nodejs"
+# Debian's npm is a package of its own; other builds of Node.js bring theirs.
+command -v npm >/dev/null 2>&1 || packages="$packages npm"
 # Sanitizers, fuzzing and memory checking.
 packages="$packages clang libclang-rt-14-dev valgrind"
 # Google Benchmark, and time for peak memory of vyn, for `make bench`.

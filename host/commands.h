@@ -4,6 +4,7 @@
 // once are thrown as HostError (status 1) or UsageError (status 2).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,16 @@ int RunPack(const CommandContext& context, const std::string& archive, bool scra
             const std::vector<std::string>& files, const std::string& encoding);
 int RunConvert(const CommandContext& context, const std::string& picture,
                const std::string& output);
+struct ViewRequest {
+  std::vector<std::string> paths;
+  bool recursive = false;
+  int port = 0;  // 0: a free port
+  bool open_browser = true;
+  std::uint64_t max_pixels = 64'000'000;
+};
+// Serves until interrupted; status 2 where this build has no viewer.
+int RunView(const CommandContext& context, const ViewRequest& request);
+
 int RunEncode(const CommandContext& context, const std::string& image, const std::string& output);
 
 // Prints "vyn: message" on standard error.

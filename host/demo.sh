@@ -7,8 +7,10 @@
 #   BIN_DIR holds vyn, vyn-sample and the plug-ins; OUT_DIR is made afresh.
 set -eu
 
-bin=$(cd "${1:?usage: demo.sh BIN_DIR OUT_DIR}" && pwd)
-out=${2:?usage: demo.sh BIN_DIR OUT_DIR}
+bin_given=${1:?usage: demo.sh BIN_DIR OUT_DIR}
+out_given=${2:?usage: demo.sh BIN_DIR OUT_DIR}
+bin=$(cd "$bin_given" && pwd)
+out=$out_given
 
 rm -rf "$out"
 mkdir -p "$out"
@@ -48,3 +50,6 @@ printf '  sample.GP8       the picture encoded as GP8\n'
 printf '  demo.ARC         the archive, directory scrambled\n'
 printf '  extracted/       the members extracted from the archive\n'
 printf '  sample-back.png  the extracted picture converted back to PNG\n'
+
+printf '\nTo look inside the archive in a browser (Ctrl-C stops it):\n'
+printf '  %s/vyn view %s/demo.ARC\n' "$bin_given" "$out_given"

@@ -242,6 +242,28 @@ int main(int argc, char** argv) {
       "its\n"
       "name only after the image plug-in has decoded it to exactly these pixels and palette.");
 
+  ViewRequest view_request;
+  CLI::App* view = app.add_subcommand(
+      "view", "Show archives and pictures in a web browser, served from this machine only");
+  view->add_option("PATH", view_request.paths, "Archives, pictures and directories of them")
+      ->required();
+  view->add_flag("-r,--recursive", view_request.recursive, "Look into subdirectories too");
+  view->add_option("--port", view_request.port, "Port on 127.0.0.1 to serve on (0: a free one)")
+      ->type_name("N")
+      ->capture_default_str();
+  view->add_flag("!--no-open", view_request.open_browser,
+                 "Only print the address; do not open a browser");
+  view->add_option("--max-pixels", view_request.max_pixels,
+                   "Largest pixel block to decode; larger pictures are refused")
+      ->type_name("N")
+      ->capture_default_str();
+  view->footer(
+      "Directories are searched for files that a plug-in recognises by their content. The "
+      "address\n"
+      "printed holds a random access token; requests without it are refused, and nothing but the\n"
+      "inputs is served. Pictures in archives are decoded in memory; nothing is written. Ctrl-C "
+      "stops.");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -269,6 +291,7 @@ int main(int argc, char** argv) {
     if (*convert) status = RunConvert(context, convert_picture, convert_output);
     if (*pack) status = RunPack(context, pack_archive, pack_scramble, pack_files, pack_encoding);
     if (*encode) status = RunEncode(context, encode_image, encode_output);
+    if (*view) status = RunView(context, view_request);
   } catch (const std::ios_base::failure&) {
     output_error = errno != 0 ? errno : EIO;
     std::cout.clear();

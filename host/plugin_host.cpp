@@ -231,6 +231,20 @@ std::unique_ptr<ReceivedBlock> Plugin::ExtractFromImage(
   return std::make_unique<ReceivedBlock>(handle);
 }
 
+Bytes Plugin::Extract(const std::string& archive, const ArchiveMember& member) const {
+  if (member.size == 0) return {};
+  const std::unique_ptr<ReceivedBlock> block = ExtractAt(archive, member.position);
+  if (block == nullptr)
+    throw HostError(FileMessage(
+        archive, WithReason("the archive plug-in could not extract " + member.name,
+                            WhyMemberNotExtracted(archive, member.position, member.size))));
+  if (block->size() != member.size)
+    throw HostError(FileMessage(
+        archive, "the archive plug-in delivered " + std::to_string(block->size()) + " bytes for " +
+                     member.name + ", which has " + std::to_string(member.size)));
+  return Bytes(block->data(), block->data() + block->size());
+}
+
 PictureInfoRecord Plugin::PictureInfo(const std::string& picture) const {
   PictureInfoRecord record{};
   if (get_picture_info_(picture.c_str(), 0, 0, &record) != kPluginOk)
@@ -248,6 +262,37 @@ DeliveredPicture Plugin::Picture(const std::string& picture) const {
   if (result != kPluginOk || header == nullptr)
     throw HostError(FileMessage(picture, WithReason("the image plug-in could not decode it",
                                                     WhyPictureNotDecoded(picture))));
+  return delivered;
+}
+
+namespace {
+
+std::int32_t MemoryLength(const Bytes& bytes) {
+  if (bytes.size() > static_cast<std::size_t>(INT32_MAX))
+    throw HostError("the picture is too large for the image plug-in's memory input");
+  return static_cast<std::int32_t>(bytes.size());
+}
+
+}  // namespace
+
+PictureInfoRecord Plugin::PictureInfoInMemory(const Bytes& picture) const {
+  PictureInfoRecord record{};
+  if (get_picture_info_(reinterpret_cast<const char*>(picture.data()), MemoryLength(picture),
+                        kMemoryInput, &record) != kPluginOk)
+    throw HostError("the image plug-in could not read its picture information");
+  return record;
+}
+
+DeliveredPicture Plugin::PictureInMemory(const Bytes& picture) const {
+  HLOCAL header = nullptr;
+  HLOCAL pixels = nullptr;
+  const std::int32_t result =
+      get_picture_(reinterpret_cast<const char*>(picture.data()), MemoryLength(picture),
+                   kMemoryInput, &header, &pixels, 0, 0);
+  DeliveredPicture delivered{ReceivedBlock(result == kPluginOk ? header : nullptr),
+                             ReceivedBlock(result == kPluginOk ? pixels : nullptr)};
+  if (result != kPluginOk || header == nullptr)
+    throw HostError("the image plug-in could not decode it");
   return delivered;
 }
 

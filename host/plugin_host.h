@@ -96,10 +96,20 @@ class Plugin {
   // GetFile, memory input, memory output: the block the plug-in makes of a
   // member's bytes that the host read itself; null when GetFile fails.
   std::unique_ptr<ReceivedBlock> ExtractFromImage(std::span<const unsigned char> image) const;
+  // A member's bytes through GetFile, file input, memory output, copied out
+  // of the block. Throws HostError with the reason when GetFile fails or
+  // delivers another size than the member's (another member listed earlier
+  // at the same position).
+  Bytes Extract(const std::string& archive, const ArchiveMember& member) const;
 
   // Image plug-ins.
   PictureInfoRecord PictureInfo(const std::string& picture) const;
   DeliveredPicture Picture(const std::string& picture) const;
+  // The same for a picture whose bytes are already in memory (memory
+  // input), such as a member just taken out of an archive. Failures give the
+  // reason only, without a file name.
+  PictureInfoRecord PictureInfoInMemory(const Bytes& picture) const;
+  DeliveredPicture PictureInMemory(const Bytes& picture) const;
 
  private:
   Plugin() = default;

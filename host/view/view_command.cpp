@@ -1,0 +1,103 @@
+// vyn view: the inputs served to a browser until Ctrl-C.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+
+#include "host/command_support.h"
+#include "host/commands.h"
+#include "host/host_error.h"
+#include "host/text_output.h"
+#include "host/view/view_server.h"
+
+extern char** environ;
+
+namespace {
+
+// Hands the address to xdg-open when there is a desktop to open it on. The
+// opener runs on its own (a browser started by it may stay for as long as it
+// is open), with the signals this process holds back unblocked again.
+bool OpenInBrowser(const std::string& address) {
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0'))
+    return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  std::string program = "xdg-open";
+  std::string argument = address;
+  char* argv[] = {program.data(), argument.data(), nullptr};
+  pid_t child = 0;
+  const int failed = posix_spawnp(&child, "xdg-open", &actions, &attributes, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (failed != 0) return false;
+  std::thread([child] {
+    int status = 0;
+    waitpid(child, &status, 0);
+  }).detach();
+  return true;
+}
+
+void SayOnError(const std::string& message) { Complain(message); }
+
+}  // namespace
+
+int RunView(const CommandContext& context, const ViewRequest& request) {
+  if (request.port < 0 || request.port > 65535)
+    throw UsageError("--port must be a port number from 1 to 65535, or 0 for a free one");
+  if (request.max_pixels == 0) throw UsageError("--max-pixels must be at least 1");
+  const PluginSet plugins = PluginsFor(context);
+  RequireKind(plugins, PluginKind::kArchive);
+  RequireKind(plugins, PluginKind::kImage);
+
+  std::vector<ViewInput> inputs =
+      GatherInputs(plugins, request.paths, request.recursive, SayOnError);
+  if (inputs.empty()) throw HostError("nothing to view: no archive or picture among the inputs");
+  const std::size_t count = inputs.size();
+
+  // Ctrl-C and termination are taken by this thread alone, by sigwait, so
+  // that the server can be stopped cleanly from outside a signal handler.
+  sigset_t stopping;
+  sigemptyset(&stopping);
+  sigaddset(&stopping, SIGINT);
+  sigaddset(&stopping, SIGTERM);
+  sigaddset(&stopping, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
+
+  ViewOptions options;
+  options.max_pixels = request.max_pixels;
+  const std::string token = MakeAccessToken();
+  ViewServer server(plugins, std::move(inputs), options, token);
+  const int port = server.Bind(request.port);
+  const std::string address = "http://127.0.0.1:" + std::to_string(port) + "/?t=" + token;
+  std::thread serving([&server] { server.Serve(); });
+
+  std::cout << "Viewing " << Counted(count, "input") << " at\n  " << address << '\n';
+  if (request.open_browser && OpenInBrowser(address)) {
+    std::cout << "Opening it in the default browser.";
+  } else {
+    std::cout << "Open that address in a browser.";
+  }
+  std::cout << " Press Ctrl-C to stop." << std::endl;
+
+  int signal_number = 0;
+  sigwait(&stopping, &signal_number);
+  server.Stop();
+  serving.join();
+  std::cout << "Stopped." << std::endl;
+  return 0;
+}

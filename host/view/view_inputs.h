@@ -1,0 +1,41 @@
+// What `vyn view` shows: the archives and pictures given on its command
+// line, found by content, each archive with its members listed once at start.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/plugin_host.h"
+
+struct ViewMember {
+  ArchiveMember member;
+  std::string display_name;  // the stored name decoded for the page
+  bool picture = false;      // the image plug-in recognises its bytes
+};
+
+struct ViewInput {
+  enum class Kind { kArchive, kPicture };
+  Kind kind = Kind::kPicture;
+  std::string path;
+  std::string display_name;
+  const Plugin* plugin = nullptr;  // the plug-in that recognised it
+  std::uint64_t size = 0;
+  std::vector<ViewMember> members;  // archives only, in directory order
+};
+
+// The stored name of a member as UTF-8: decoded from the Japanese code page
+// its makers wrote it in where that decodes, else byte for byte as Latin-1.
+std::string DisplayName(const std::string& stored);
+
+// Files and directories given to `vyn view`. A directory contributes the
+// files some plug-in recognises by content (its subdirectories too when
+// `recursive`), in name order; files that no plug-in recognises are passed
+// over there. A file given by name that cannot be read or recognised, or an
+// archive that cannot be listed, is reported through `complain` and left out.
+// Members are classified as pictures by the image plug-in's recognition of
+// their first bytes, taken out of the archive in memory.
+std::vector<ViewInput> GatherInputs(const PluginSet& plugins, const std::vector<std::string>& paths,
+                                    bool recursive,
+                                    const std::function<void(const std::string&)>& complain);

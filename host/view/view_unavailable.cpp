@@ -1,0 +1,10 @@
+// vyn view in a build without the HTTP server the viewer needs.
+#include "host/command_support.h"
+#include "host/commands.h"
+
+int RunView(const CommandContext&, const ViewRequest&) {
+  Complain(
+      "view is not available in this build (its HTTP server is built natively only); "
+      "use the Linux vyn");
+  return 2;
+}

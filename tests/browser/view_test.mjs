@@ -1,0 +1,252 @@
+// vyn view in Debian's chromium, driven by playwright-core: the tree, the
+// picture pixel for pixel at 1x and 4x, the palette, downloads, refusals, a
+// damaged member's error, and the time to the first thumbnails of an archive
+// of 10,240 members (printed as a figure, not asserted).
+//
+// Usage: node view_test.mjs BIN_DIR WORK_DIR
+import { spawn, execFileSync } from 'node:child_process';
+import { createRequire } from 'node:module';
+import fs from 'node:fs';
+import path from 'node:path';
+import assert from 'node:assert/strict';
+
+const [bin, work] = process.argv.slice(2);
+const require = createRequire(path.join(work, 'package.json'));
+const { chromium } = require('playwright-core');
+
+const fixtures = path.join(work, 'fixtures');
+const artifacts = path.join(work, 'artifacts');
+fs.rmSync(fixtures, { recursive: true, force: true });
+fs.mkdirSync(fixtures, { recursive: true });
+fs.mkdirSync(artifacts, { recursive: true });
+const vyn = (...args) => execFileSync(path.join(bin, 'vyn'), args, { cwd: fixtures, stdio: 'pipe' });
+const file = (name) => path.join(fixtures, name);
+
+// A picture with a palette and indexes known here: odd width, every row and
+// column different, so that a picture upside down, mirrored or shifted by a
+// row's fill shows.
+const W = 37, H = 23;
+const palette = Array.from({ length: 256 }, (_, i) => [(i * 5) & 255, 255 - i, (i * 37 + 11) & 255]);
+const indexAt = (x, y) => (x * 7 + y * 29 + ((x * y) >> 2)) & 255;
+
+function paletteBmp() {
+  const stride = (W + 3) & ~3;
+  const size = 14 + 40 + 1024 + stride * H;
+  const b = Buffer.alloc(size);
+  b.write('BM', 0, 'latin1');
+  b.writeUInt32LE(size, 2);
+  b.writeUInt32LE(14 + 40 + 1024, 10);
+  b.writeUInt32LE(40, 14);
+  b.writeInt32LE(W, 18);
+  b.writeInt32LE(H, 22);
+  b.writeUInt16LE(1, 26);
+  b.writeUInt16LE(8, 28);
+  b.writeUInt32LE(stride * H, 34);
+  b.writeUInt32LE(256, 46);
+  palette.forEach(([r, g, bl], i) => { b[54 + 4 * i] = bl; b[55 + 4 * i] = g; b[56 + 4 * i] = r; });
+  for (let y = 0; y < H; ++y) {
+    const row = 14 + 40 + 1024 + (H - 1 - y) * stride;  // bottom row first
+    for (let x = 0; x < W; ++x) b[row + x] = indexAt(x, y);
+  }
+  return b;
+}
+
+fs.writeFileSync(file('known.bmp'), paletteBmp());
+execFileSync(path.join(bin, 'vyn-sample'), [fixtures], { stdio: 'pipe' });
+vyn('encode', 'known.bmp', '-o', 'KNOWN.GP8');
+vyn('encode', 'sample.png', '-o', 'SAMPLE.GP8');
+fs.writeFileSync(file('BROKEN.GP8'), fs.readFileSync(file('SAMPLE.GP8')).subarray(0, 300));
+vyn('pack', '-o', 'test.ARC', '--scramble', 'KNOWN.GP8', 'SAMPLE.GP8', 'notes.txt', 'BROKEN.GP8');
+vyn('convert', 'KNOWN.GP8', '-o', 'known-back.png');
+// 10,240 members: the sample picture under 10,240 names.
+const many = path.join(fixtures, 'many');
+fs.mkdirSync(many);
+const manyNames = [];
+for (let i = 0; i < 10240; ++i) {
+  const name = 'P' + String(i).padStart(5, '0') + '.GP8';
+  fs.copyFileSync(file('SAMPLE.GP8'), path.join(many, name));
+  manyNames.push(path.join('many', name));
+}
+vyn('pack', '-o', 'BIG.ARC', ...manyNames);
+fs.rmSync(many, { recursive: true });
+
+// The server, on a free port.
+const started = Date.now();
+const server = spawn(path.join(bin, 'vyn'), ['view', '--no-open', '--port', '0', 'test.ARC', 'BIG.ARC', 'KNOWN.GP8'],
+                     { cwd: fixtures, stdio: ['ignore', 'pipe', 'inherit'] });
+const address = await new Promise((resolve, reject) => {
+  let out = '';
+  server.stdout.on('data', (chunk) => {
+    out += chunk;
+    const found = out.match(/http:\/\/127\.0\.0\.1:\d+\/\?t=[0-9a-f]+/);
+    if (found) resolve(found[0]);
+  });
+  server.on('exit', (code) => reject(new Error('vyn view ended with status ' + code + ': ' + out)));
+});
+const startup = Date.now() - started;
+const origin = new URL(address).origin;
+const token = new URL(address).searchParams.get('t');
+
+let browser;
+let failed = false;
+const step = async (name, body) => {
+  try {
+    await body();
+    console.log('ok   ' + name);
+  } catch (error) {
+    failed = true;
+    console.log('FAIL ' + name + '\n     ' + String(error.stack || error).split('\n').slice(0, 6).join('\n     '));
+  }
+};
+
+try {
+  await step('a request without the token gets 403', async () => {
+    for (const where of ['/', '/api/inputs', '/download/0/0/original', '/api/thumb/0/0']) {
+      assert.equal((await fetch(origin + where)).status, 403, where);
+    }
+    assert.equal((await fetch(origin + '/api/inputs?t=' + token.replace(/.$/, 'x'))).status, 403);
+  });
+  await step('a path outside the inputs gets 404', async () => {
+    for (const where of ['/etc/passwd', '/../../etc/passwd', '/download/9/0/original',
+                         '/download/0/99/original', '/api/picture/0/4', '/fixtures/KNOWN.GP8']) {
+      assert.equal((await fetch(origin + where + '?t=' + token)).status, 404, where);
+    }
+  });
+
+  browser = await chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 1280, height: 800 } });
+  const page = await context.newPage();
+  const pageErrors = [];
+  page.on('pageerror', (error) => pageErrors.push(String(error)));
+  await page.goto(address);
+
+  await step('the tree shows the archive\'s members by name', async () => {
+    await page.waitForSelector('#tree .leaf');
+    const names = await page.$$eval('#tree details:first-of-type .leaf .name', (es) => es.map((e) => e.textContent));
+    assert.deepEqual(names, ['KNOWN.GP8', 'SAMPLE.GP8', 'notes.txt', 'BROKEN.GP8']);
+    const kinds = await page.$$eval('#tree details:first-of-type .leaf .kind', (es) => es.map((e) => e.textContent));
+    assert.deepEqual(kinds, ['picture', 'picture', 'data', 'picture']);
+  });
+
+  const readCanvas = () => page.evaluate(() => {
+    const canvas = document.getElementById('picture');
+    const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    return { width: canvas.width, height: canvas.height, data: Array.from(data) };
+  });
+  const expectPixels = (shown, zoom) => {
+    assert.equal(shown.width, W * zoom);
+    assert.equal(shown.height, H * zoom);
+    for (let y = 0; y < shown.height; ++y) {
+      for (let x = 0; x < shown.width; ++x) {
+        const want = palette[indexAt(Math.floor(x / zoom), Math.floor(y / zoom))];
+        const at = (y * shown.width + x) * 4;
+        const got = shown.data.slice(at, at + 4);
+        if (got[0] !== want[0] || got[1] !== want[1] || got[2] !== want[2] || got[3] !== 255)
+          throw new Error(`pixel ${x},${y} at ${zoom}x is ${got}, not ${want}`);
+      }
+    }
+  };
+
+  await step('a picture member is shown pixel for pixel at 1x', async () => {
+    await page.click('#tree .leaf:has-text("KNOWN.GP8")');
+    await until(async () => (await page.textContent('#item-facts')).includes('37 × 23'));
+    assert.match(await page.textContent('#item-facts'), /37 × 23, 8 bits a pixel/);
+    expectPixels(await readCanvas(), 1);
+  });
+  await step('and at 4x', async () => {
+    for (let i = 0; i < 3; ++i) await page.keyboard.press('+');
+    assert.equal(await page.textContent('#zoom-level'), '4x');
+    expectPixels(await readCanvas(), 4);
+    const box = await page.locator('#picture').boundingBox();
+    await page.mouse.move(box.x + 5 * 4 + 2, box.y + 7 * 4 + 2);
+    const rgb = palette[indexAt(5, 7)];
+    assert.match(await page.textContent('#pointer'), new RegExp(`x 5, y 7: index ${indexAt(5, 7)}: .*\\(${rgb.join(', ')}\\)`));
+    await page.screenshot({ path: path.join(artifacts, 'picture-4x.png') });
+  });
+  await step('a palette swatch of a known index has its colour', async () => {
+    const swatch = page.locator('#palette .swatch[data-index="77"]');
+    await swatch.hover();
+    const [r, g, b] = palette[77];
+    assert.equal(await swatch.evaluate((e) => getComputedStyle(e).backgroundColor), `rgb(${r}, ${g}, ${b})`);
+    assert.match(await page.textContent('#swatch-info'), new RegExp(`index 77: #[0-9a-f]{6} \\(${r}, ${g}, ${b}\\)`));
+  });
+  // Polls from here: the page's policy allows no script made from text, which
+// is what page.waitForFunction uses to poll a function.
+async function until(condition, every = 50, limit = 30000) {
+  const end = Date.now() + limit;
+  while (!(await condition())) {
+    if (Date.now() > end) throw new Error('timed out waiting for ' + condition);
+    await new Promise((resolve) => setTimeout(resolve, every));
+  }
+}
+const download = async (selector) => {
+    const [saved] = await Promise.all([page.waitForEvent('download'), page.click(selector)]);
+    return fs.readFileSync(await saved.path());
+  };
+  await step('downloads: the member\'s bytes, and the picture as PNG', async () => {
+    assert.ok((await download('#download-original')).equals(fs.readFileSync(file('KNOWN.GP8'))));
+    assert.ok((await download('#download-png')).equals(fs.readFileSync(file('known-back.png'))));
+    const bmp = await download('#download-bmp');
+    assert.equal(bmp.subarray(0, 2).toString('latin1'), 'BM');
+  });
+  await step('a damaged picture member shows its error text', async () => {
+    await page.click('#tree .leaf:has-text("BROKEN.GP8")');
+    await page.waitForSelector('#item-error:not([hidden])');
+    assert.match(await page.textContent('#item-error'), /BROKEN\.GP8: the image plug-in could not decode it/);
+  });
+  await step('keys move between members', async () => {
+    await page.keyboard.press('k');
+    await until(async () => (await page.textContent('#item-title')) === 'notes.txt');
+    assert.match(await page.textContent('#item-error'), /not a picture/);
+    await page.keyboard.press('ArrowUp');
+    await until(async () => (await page.textContent('#item-title')) === 'SAMPLE.GP8');
+    await until(async () => (await page.textContent('#item-facts')).includes('320 × 200'));
+    await page.keyboard.press('f');
+    // Fitted: the largest whole zoom at which the picture fits the stage.
+    const fit = await page.evaluate(() => {
+      const stage = document.getElementById('stage');
+      return Math.floor(Math.min(stage.clientWidth / 320, stage.clientHeight / 200));
+    });
+    assert.equal(await page.textContent('#zoom-level'), fit + 'x');
+    await page.screenshot({ path: path.join(artifacts, 'picture-fitted.png') });
+  });
+  await step('the archive view shows thumbnails, and why one cannot be made', async () => {
+    await page.click('#tree details:first-of-type summary');
+    await until(async () => (await page.locator('#grid img[data-loaded]').count()) === 2);
+    await page.waitForSelector('#grid .cell[data-failed]');
+    assert.match(await page.textContent('#grid .cell[data-failed]'), /could not decode/);
+    await page.screenshot({ path: path.join(artifacts, 'archive-view.png') });
+  });
+  await step('10,240 members: first thumbnails (a figure, not a limit)', async () => {
+    const t0 = Date.now();
+    await page.click('#tree details:nth-of-type(2) summary');
+    await until(async () => (await page.locator('#grid img[data-loaded]').count()) >= 12, 5);
+    const first = Date.now() - t0;
+    // Browse: scroll far down a few times, and to the end.
+    for (let i = 0; i < 5; ++i) {
+      await page.evaluate(() => { const p = document.getElementById('grid-panel'); p.scrollTop += 20000; });
+      await page.waitForTimeout(200);
+    }
+    await page.evaluate(() => { const p = document.getElementById('grid-panel'); p.scrollTop = p.scrollHeight; });
+    await page.waitForTimeout(500);
+    const cells = await page.$$eval('#grid .cell', (es) => es.length);
+    const status = fs.readFileSync(`/proc/${server.pid}/status`, 'utf8');
+    const rss = (key) => (status.match(new RegExp(key + ':\\s+(\\d+) kB')) || [])[1];
+    console.log(`figure: vyn view start-up with 10,245 members listed and classified: ${startup} ms`);
+    console.log(`figure: first 12 thumbnails of the 10,240-member archive: ${first} ms`);
+    console.log(`figure: server memory while browsing it: ${Math.round(rss('VmRSS') / 1024)} MiB resident, ` +
+                `${Math.round(rss('VmHWM') / 1024)} MiB at most (${cells} cells made so far)`);
+    await page.screenshot({ path: path.join(artifacts, 'big-archive.png') });
+  });
+  await step('no script errors in the page', async () => assert.deepEqual(pageErrors, []));
+} finally {
+  if (browser) await browser.close();
+  server.kill('SIGINT');
+}
+console.log(failed ? 'browser test FAILED' : 'browser test passed; screenshots in ' + artifacts);
+process.exit(failed ? 1 : 0);

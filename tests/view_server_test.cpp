@@ -1,0 +1,240 @@
+// The server of vyn view, through HTTP as the page uses it: the access
+// token, that only the inputs are served and only by number, the pixel
+// limit, and the archive plug-in's calls kept apart under parallel requests.
+#include "host/view/view_server.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <thread>
+
+#include "arc_writer.h"
+#include "gp8_writer.h"
+#include "host_test_support.h"
+
+namespace {
+
+constexpr char kToken[] = "0123456789abcdef0123456789abcdef";
+
+Bytes Pattern(std::size_t count, unsigned seed) {
+  Bytes bytes(count);
+  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + seed);
+  return bytes;
+}
+
+void Quiet(const std::string&) {}
+
+// Two archives, one with a scrambled directory and one plain, so that an
+// extraction that follows the other archive's recognition reads its
+// directory wrongly; and a picture file.
+class ViewServerTest : public ::testing::Test {
+ protected:
+  void Start(ViewOptions options = {}) {
+    WriteBytes(scratch_.File("plain.ARC"), BuildArchive(plain_));
+    WriteBytes(scratch_.File("mixed.ARC"), BuildArchive(scrambled_, true));
+    WriteBytes(scratch_.File("alone.GP8"), LiteralPicture(3, 2, Pattern(6, 40)));
+    plugins_ = LoadPlugins(ProgramDirectory());
+    std::vector<ViewInput> inputs = GatherInputs(
+        plugins_, {scratch_.File("plain.ARC"), scratch_.path().string()}, false, Quiet);
+    // plain.ARC by name, then the directory: alone.GP8, mixed.ARC, plain.ARC.
+    ASSERT_EQ(inputs.size(), 4u);
+    server_ = std::make_unique<ViewServer>(plugins_, std::move(inputs), options, kToken);
+    port_ = server_->Bind(0);
+    serving_ = std::thread([this] { server_->Serve(); });
+  }
+
+  void TearDown() override {
+    if (server_ == nullptr) return;
+    server_->Stop();
+    serving_.join();
+  }
+
+  httplib::Client Client() const {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_connection_timeout(5);
+    return client;
+  }
+
+  // The status of a GET with the token in the query.
+  int Status(const std::string& path) {
+    const auto result =
+        Client().Get(path + (path.find('?') == std::string::npos ? "?t=" : "&t=") + kToken);
+    return result ? result->status : -1;
+  }
+
+  std::vector<ArcMember> plain_ = {
+      {"ONE.GP8", LiteralPicture(4, 3, Pattern(12, 1))},
+      {"TWO.DAT", Pattern(3000, 2)},
+      {"WIDE.GP8", Gp8File(0, 0, 2000, 2000, LiteralStream(Pattern(8, 3)))}};
+  std::vector<ArcMember> scrambled_ = {{"A.DAT", Pattern(500, 4)},
+                                       {"B.DAT", Pattern(700, 5)},
+                                       {"C.GP8", LiteralPicture(2, 2, Pattern(4, 6))}};
+  ScratchDirectory scratch_;
+  PluginSet plugins_;
+  std::unique_ptr<ViewServer> server_;
+  int port_ = 0;
+  std::thread serving_;
+};
+
+TEST_F(ViewServerTest, AnswersOnlyRequestsThatCarryTheToken) {
+  Start();
+  for (const char* path : {"/", "/view.js", "/api/inputs", "/api/picture/0/0", "/api/thumb/0/0",
+                           "/download/0/1/original", "/no-such-thing"}) {
+    SCOPED_TRACE(path);
+    auto client = Client();
+    EXPECT_EQ(client.Get(path)->status, 403);
+    EXPECT_EQ(client.Get(std::string(path) + "?t=" + std::string(kToken).substr(1) + "0")->status,
+              403);
+    EXPECT_EQ(client.Get(path, {{"Cookie", "vyn_token=" + std::string(kToken)}})->status, 403)
+        << "a cookie of another port's viewer";
+  }
+  // The page's own address sets the cookie that the rest then carries.
+  auto client = Client();
+  const auto page = client.Get(std::string("/?t=") + kToken);
+  ASSERT_EQ(page->status, 200);
+  const std::string cookie = page->get_header_value("Set-Cookie");
+  const std::string pair = cookie.substr(0, cookie.find(';'));
+  EXPECT_EQ(pair, "vyn_token_" + std::to_string(port_) + "=" + kToken);
+  EXPECT_EQ(client.Get("/api/inputs", {{"Cookie", pair}})->status, 200);
+  EXPECT_EQ(client.Get("/view.js", {{"X-Vyn-Token", kToken}})->status, 200);
+}
+
+TEST_F(ViewServerTest, ServesTheInputsByNumberAndNothingElse) {
+  Start();
+  EXPECT_EQ(Status("/download/0/1/original"), 200);
+  const auto bytes = Client().Get(std::string("/download/0/1/original?t=") + kToken);
+  EXPECT_EQ(Bytes(bytes->body.begin(), bytes->body.end()), plain_[1].data);
+  for (const char* path :
+       {"/download/0/3/original", "/download/4/original", "/download/0/original",
+        "/download/1/0/original", "/api/picture/0/-1", "/api/picture/0/99999999999", "/api/thumb/7",
+        "/etc/passwd", "/../../etc/passwd", "/download/0/1/../../../etc/passwd",
+        "/download/0/1/original/../../x", "/%2e%2e/%2e%2e/etc/passwd", "/api/file?path=/etc/passwd",
+        "/page/../CMakeLists.txt", "/missing.js"}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(Status(path), 404);
+  }
+}
+
+TEST_F(ViewServerTest, RefusesPicturesBeyondThePixelLimitWithTheReason) {
+  ViewOptions options;
+  options.max_pixels = 2000 * 2000 - 1;
+  Start(options);
+  for (const char* path : {"/api/picture/0/2", "/api/thumb/0/2", "/download/0/2/png"}) {
+    SCOPED_TRACE(path);
+    const auto answer = Client().Get(path + std::string("?t=") + kToken);
+    EXPECT_EQ(answer->status, 413);
+    EXPECT_NE(answer->body.find("2000x2000"), std::string::npos) << answer->body;
+    EXPECT_NE(answer->body.find("--max-pixels"), std::string::npos) << answer->body;
+  }
+  EXPECT_EQ(Status("/api/picture/0/0"), 200);
+}
+
+TEST_F(ViewServerTest, GivesPaletteAndIndexesTopRowFirst) {
+  Start();
+  const auto answer = Client().Get(std::string("/api/picture/0/0?t=") + kToken);
+  ASSERT_EQ(answer->status, 200);
+  const std::string& body = answer->body;
+  ASSERT_EQ(body.size(), 16u + 768u + 12u);
+  const auto u32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(body[at]) |
+                                      static_cast<unsigned char>(body[at + 1]) << 8 |
+                                      static_cast<unsigned char>(body[at + 2]) << 16 |
+                                      static_cast<unsigned char>(body[at + 3]) << 24);
+  };
+  EXPECT_EQ(u32(0), 4u);
+  EXPECT_EQ(u32(4), 3u);
+  EXPECT_EQ(u32(8), 8u);
+  EXPECT_EQ(u32(12), 256u);
+  const Bytes palette = TestPalette();  // blue, green, red, 0 per entry
+  for (std::size_t i = 0; i < 256; ++i) {
+    EXPECT_EQ(static_cast<unsigned char>(body[16 + 3 * i]), palette[4 * i + 2]);
+    EXPECT_EQ(static_cast<unsigned char>(body[16 + 3 * i + 2]), palette[4 * i]);
+  }
+  // The stream's first row is the picture's bottom row; the page draws the
+  // top row first.
+  const Bytes stream_rows = Pattern(12, 1);
+  Bytes top_first;
+  for (std::size_t row = 3; row-- > 0;)
+    top_first.insert(top_first.end(), stream_rows.begin() + static_cast<std::ptrdiff_t>(row * 4),
+                     stream_rows.begin() + static_cast<std::ptrdiff_t>(row * 4 + 4));
+  EXPECT_EQ(Bytes(body.begin() + 16 + 768, body.end()), top_first);
+}
+
+TEST_F(ViewServerTest, KeepsArchiveCallsApartUnderParallelRequests) {
+  Start();
+  // Members of the plain and the scrambled archive asked for at once, over
+  // and over: each answer must be its member's bytes.
+  struct Ask {
+    std::string path;
+    const Bytes* expected;
+  };
+  const std::vector<Ask> asks = {{"/download/0/1/original", &plain_[1].data},
+                                 {"/download/2/0/original", &scrambled_[0].data},
+                                 {"/download/3/1/original", &plain_[1].data},
+                                 {"/download/2/1/original", &scrambled_[1].data},
+                                 {"/download/2/2/original", &scrambled_[2].data}};
+  std::atomic<int> wrong{0};
+  std::atomic<int> answered{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 8; ++c) {
+    clients.emplace_back([&, c] {
+      auto client = Client();
+      for (int i = 0; i < 120; ++i) {
+        const Ask& ask = asks[static_cast<std::size_t>(c + i) % asks.size()];
+        const auto answer = client.Get(ask.path + "?t=" + kToken);
+        ++answered;
+        if (!answer || answer->status != 200 ||
+            Bytes(answer->body.begin(), answer->body.end()) != *ask.expected)
+          ++wrong;
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(answered.load(), 8 * 120);
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ViewInputs, FindsArchivesAndPicturesInDirectoriesByContent) {
+  ScratchDirectory scratch;
+  std::filesystem::create_directory(scratch.path() / "deeper");
+  // Names that say the opposite of what the files are.
+  WriteBytes(scratch.File("picture.txt"), LiteralPicture(2, 1, Pattern(2, 9)));
+  WriteBytes(scratch.File("notes.ARC"), TextBytes("just some words, no archive"));
+  WriteBytes(scratch.File("b.bin"),
+             BuildArchive({{"X.GP8", LiteralPicture(1, 1, {7})}, {"Y.TXT", TextBytes("text")}}));
+  WriteBytes(scratch.File("deeper/inner.GP8"), LiteralPicture(1, 1, {3}));
+  const PluginSet plugins = LoadPlugins(ProgramDirectory());
+  const auto names = [](const std::vector<ViewInput>& inputs) {
+    std::vector<std::string> found;
+    for (const ViewInput& input : inputs) found.push_back(BaseName(input.path));
+    return found;
+  };
+  std::vector<std::string> complaints;
+  const auto complain = [&](const std::string& message) { complaints.push_back(message); };
+
+  const auto flat = GatherInputs(plugins, {scratch.path().string()}, false, complain);
+  EXPECT_EQ(names(flat), (std::vector<std::string>{"b.bin", "picture.txt"}));
+  ASSERT_EQ(flat[0].kind, ViewInput::Kind::kArchive);
+  ASSERT_EQ(flat[0].members.size(), 2u);
+  EXPECT_TRUE(flat[0].members[0].picture);
+  EXPECT_FALSE(flat[0].members[1].picture);
+  EXPECT_EQ(flat[1].kind, ViewInput::Kind::kPicture);
+  EXPECT_TRUE(complaints.empty()) << "files a directory holds are passed over quietly";
+
+  const auto deep = GatherInputs(plugins, {scratch.path().string()}, true, complain);
+  EXPECT_EQ(names(deep), (std::vector<std::string>{"b.bin", "inner.GP8", "picture.txt"}));
+
+  // A file named on the command line that nothing recognises is reported.
+  const auto named =
+      GatherInputs(plugins, {scratch.File("notes.ARC"), scratch.File("none")}, false, complain);
+  EXPECT_TRUE(named.empty());
+  ASSERT_EQ(complaints.size(), 2u);
+  EXPECT_NE(complaints[0].find("not recognised"), std::string::npos) << complaints[0];
+}
+
+}  // namespace
