@@ -40,7 +40,8 @@ if [ "$(id -u)" -eq 0 ]; then
 elif command -v sudo >/dev/null 2>&1; then
   sudo="sudo"
 else
-  echo "These packages are missing and installing them needs root:$missing" >&2
+  [ -n "$missing" ] && echo "These packages are missing and installing them needs root:$missing" >&2
+  [ -n "$need_source" ] && echo "The Windows build needs a deb-src entry for libpng's source package; adding it needs root" >&2
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive

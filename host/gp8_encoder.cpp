@@ -79,29 +79,33 @@ SubstringKey KeyOf(const unsigned char* at, std::size_t length) {
 }
 
 // For one substring length: the last sequence index at which each substring
-// was seen. A slot holds only that index: the substring is read back from
-// the sequence. Only the last 4096 indexes can be match sources, so older
-// entries are dropped whenever the table fills up: it stays small (128 KB)
-// whatever the picture's size.
+// was seen. A slot holds that index and 32 bits of the substring's hash; the
+// substring itself is read back from the sequence only when the hash bits
+// agree, which for another substring is rare. Only the last 4096 indexes can
+// be match sources, so older entries are dropped whenever the table fills
+// up: it stays small (256 KB) whatever the picture's size.
 class RecentPositions {
  public:
-  explicit RecentPositions(const Sequence& sequence, std::size_t length)
-      : sequence_(&sequence), length_(length), slots_(kCapacity, kNoPosition) {
+  RecentPositions(const Sequence& sequence, std::size_t length)
+      : sequence_(&sequence), length_(length), slots_(kCapacity, Slot{0, kNoPosition}) {
     live_.reserve(kCapacity / 2);
   }
 
   // Records q for the substring and returns the index recorded before it, or
   // kNoPosition. Entries older than `oldest` may be forgotten.
   std::uint32_t Exchange(const SubstringKey& key, std::uint32_t q, std::uint32_t oldest) {
-    if (used_ >= kPurgeAt) Purge(oldest);
-    for (std::size_t at = Home(key);; at = (at + 1) & (kCapacity - 1)) {
-      std::uint32_t& slot = slots_[at];
-      if (slot == kNoPosition) {
-        slot = q;
+    if (used_ >= kCapacity / 2) Purge(oldest);
+    const std::uint64_t hash = Hash(key);
+    const auto tag = static_cast<std::uint32_t>(hash >> 32);
+    for (std::size_t at = Home(hash);; at = (at + 1) & (kCapacity - 1)) {
+      Slot& slot = slots_[at];
+      if (slot.last == kNoPosition) {
+        slot = {tag, q};
         ++used_;
         return kNoPosition;
       }
-      if (KeyOf(sequence_->at(slot), length_) == key) return std::exchange(slot, q);
+      if (slot.tag == tag && KeyOf(sequence_->at(slot.last), length_) == key)
+        return std::exchange(slot.last, q);
     }
   }
 
@@ -109,33 +113,42 @@ class RecentPositions {
   // A purge leaves at most one window's sources, an eighth of the slots;
   // probes stay short until the table is half full again.
   static constexpr std::size_t kCapacity = 8 * kLzssWindowSize;
-  static constexpr std::size_t kPurgeAt = kCapacity / 2;
 
-  static std::size_t Home(const SubstringKey& key) {
+  struct Slot {
+    std::uint32_t tag;   // the high half of the substring's hash
+    std::uint32_t last;  // kNoPosition: an empty slot
+  };
+
+  static std::uint64_t Hash(const SubstringKey& key) {
     const std::uint64_t mixed = (key.low * 0x9E3779B97F4A7C15ull) ^
                                 (key.middle * 0xC2B2AE3D27D4EB4Full) ^
                                 (key.high * 0x165667B19E3779F9ull);
-    return static_cast<std::size_t>((mixed ^ (mixed >> 29)) >> 16) & (kCapacity - 1);
+    return mixed ^ (mixed >> 29);
+  }
+  // The slot a search begins at: middle bits of the hash, apart from the tag.
+  static std::size_t Home(std::uint64_t hash) {
+    return static_cast<std::size_t>(hash >> 16) & (kCapacity - 1);
   }
 
   void Purge(std::uint32_t oldest) {
     live_.clear();
-    for (const std::uint32_t slot : slots_) {
-      if (slot != kNoPosition && slot >= oldest) live_.push_back(slot);
+    for (const Slot& slot : slots_) {
+      if (slot.last != kNoPosition && slot.last >= oldest) live_.push_back(slot.last);
     }
-    std::fill(slots_.begin(), slots_.end(), kNoPosition);
+    std::fill(slots_.begin(), slots_.end(), Slot{0, kNoPosition});
     used_ = 0;
     for (const std::uint32_t q : live_) {
-      std::size_t at = Home(KeyOf(sequence_->at(q), length_));
-      while (slots_[at] != kNoPosition) at = (at + 1) & (kCapacity - 1);
-      slots_[at] = q;
+      const std::uint64_t hash = Hash(KeyOf(sequence_->at(q), length_));
+      std::size_t at = Home(hash);
+      while (slots_[at].last != kNoPosition) at = (at + 1) & (kCapacity - 1);
+      slots_[at] = {static_cast<std::uint32_t>(hash >> 32), q};
       ++used_;
     }
   }
 
   const Sequence* sequence_;
   std::size_t length_;
-  std::vector<std::uint32_t> slots_;
+  std::vector<Slot> slots_;
   std::vector<std::uint32_t> live_;
   std::size_t used_ = 0;
 };

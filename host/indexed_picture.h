@@ -52,7 +52,8 @@ class FirstSeenPalette {
   }
 
   std::uint8_t IndexOf(Rgb colour) {
-    const std::uint32_t key = colour.red | (colour.green << 8) | (colour.blue << 16);
+    const std::uint32_t key = std::uint32_t{colour.red} | (std::uint32_t{colour.green} << 8) |
+                              (std::uint32_t{colour.blue} << 16);
     if (key == last_key_) return last_index_;  // pictures run in long spans of a colour
     std::size_t at = Slot(key);
     while (keys_[at] != kNoKey && keys_[at] != key) at = (at + 1) % kSlots;
