@@ -5,33 +5,12 @@
 #include <system_error>
 
 #include "host/host_error.h"
-
-#if !defined(_WIN32)
-#include <iconv.h>
-#endif
+#include "host/member_names.h"
+#include "host/name_encoding.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Latin1ToUtf8(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out += c;
-    } else {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-  }
-  return out;
-}
-
-bool IsAscii(const std::string& text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
 
 // The input's first bytes, as a content test sees them.
 Bytes HeadOf(const Bytes& bytes) {
@@ -88,25 +67,8 @@ void AddFile(const PluginSet& plugins, const std::string& path, bool named,
 }  // namespace
 
 std::string DisplayName(const std::string& stored) {
-  if (IsAscii(stored)) return stored;
-#if !defined(_WIN32)
-  iconv_t converter = iconv_open("UTF-8", "CP932");
-  if (converter != reinterpret_cast<iconv_t>(-1)) {
-    std::string in = stored;
-    std::string out(stored.size() * 4, '\0');
-    char* from = in.data();
-    std::size_t from_left = in.size();
-    char* to = out.data();
-    std::size_t to_left = out.size();
-    const std::size_t result = iconv(converter, &from, &from_left, &to, &to_left);
-    iconv_close(converter);
-    if (result != static_cast<std::size_t>(-1) && from_left == 0) {
-      out.resize(out.size() - to_left);
-      return out;
-    }
-  }
-#endif
-  return Latin1ToUtf8(stored);
+  static const NameEncoding cp932(NameEncoding::kDefault);
+  return ShownName(cp932.Decode(stored));
 }
 
 std::vector<ViewInput> GatherInputs(const PluginSet& plugins, const std::vector<std::string>& paths,

@@ -25,8 +25,9 @@ struct ViewInput {
   std::vector<ViewMember> members;  // archives only, in directory order
 };
 
-// The stored name of a member as UTF-8: decoded from the Japanese code page
-// its makers wrote it in where that decodes, else byte for byte as Latin-1.
+// The stored name of a member as UTF-8, decoded from the Japanese code page
+// its makers wrote it in, as vyn list shows it: bytes that do not decode and
+// control characters escaped as \xNN.
 std::string DisplayName(const std::string& stored);
 
 // Files and directories given to `vyn view`. A directory contributes the
