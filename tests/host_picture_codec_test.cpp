@@ -18,9 +18,7 @@ using host_test::MakePicture;
 using host_test::PictureKind;
 using namespace picture_writers;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using host_test::Contains;
 
 void ExpectSamePicture(const IndexedPicture& got, const IndexedPicture& want,
                        const std::string& what) {

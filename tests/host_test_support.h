@@ -23,6 +23,10 @@
 
 namespace host_test {
 
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 constexpr std::size_t kWindow = 4096;
 constexpr std::size_t kStart = 4078;
 

@@ -16,9 +16,7 @@ using host_test::MakePicture;
 using host_test::PictureKind;
 using host_test::VynRun;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using host_test::Contains;
 
 std::vector<std::string> EntriesOf(const std::string& directory) {
   std::vector<std::string> names;

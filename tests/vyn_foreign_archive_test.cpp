@@ -14,9 +14,7 @@ namespace {
 
 using host_test::VynRun;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using host_test::Contains;
 
 // Every file of a directory by its name in UTF-8, with its bytes.
 std::map<std::string, Bytes> FilesIn(const std::string& directory) {

@@ -34,9 +34,7 @@ using host_test::MakePicture;
 using host_test::PictureKind;
 using host_test::VynRun;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using host_test::Contains;
 
 #if !defined(_WIN32)
 // TMPDIR set for as long as it lives.
