@@ -101,18 +101,18 @@ TEST(PictureFiles, WrittenPngsShowTheirColoursToLibpngsOwnReader) {
 // A palette PNG of the picture, at the depth, by the tests' writer.
 Bytes PalettePng(const IndexedPicture& picture, unsigned depth, bool interlaced,
                  const Bytes& transparency = {}) {
-  PngSpec spec;
-  spec.width = picture.width;
-  spec.height = picture.height;
-  spec.depth = depth;
-  spec.interlaced = interlaced;
-  spec.samples = [&picture](std::uint32_t x, std::uint32_t y) {
+  PngLayout layout;
+  layout.width = picture.width;
+  layout.height = picture.height;
+  layout.depth = depth;
+  layout.interlaced = interlaced;
+  layout.samples = [&picture](std::uint32_t x, std::uint32_t y) {
     return std::vector<unsigned>{picture.At(x, y)};
   };
   for (const Rgb& c : picture.palette)
-    spec.palette.insert(spec.palette.end(), {c.red, c.green, c.blue});
-  spec.transparency = transparency;
-  return HandMadePng(spec);
+    layout.palette.insert(layout.palette.end(), {c.red, c.green, c.blue});
+  layout.transparency = transparency;
+  return HandMadePng(layout);
 }
 
 TEST(PictureFiles, PalettePngsOfEveryDepthAndInterlacing) {
@@ -153,32 +153,32 @@ TEST(PictureFiles, GreyAndTruecolourPngsOfEveryDepthAndInterlacing) {
       auto eight = [&](unsigned v) {
         return static_cast<std::uint8_t>(c.depth == 16 ? v >> 8 : v * 255 / top);
       };
-      PngSpec spec;
-      spec.width = 10;
-      spec.height = 9;
-      spec.type = c.type;
-      spec.depth = c.depth;
-      spec.interlaced = interlaced;
+      PngLayout layout;
+      layout.width = 10;
+      layout.height = 9;
+      layout.type = c.type;
+      layout.depth = c.depth;
+      layout.interlaced = interlaced;
       std::vector<Rgb> expected;
       auto sample = [&](std::uint32_t x, std::uint32_t y, unsigned channel) {
         const unsigned v = level((x * (channel + 1) + y * 2) % levels);
         return c.depth == 16 ? v / 257 * 257 : v;  // exact 8-bit values in 16 bits
       };
-      spec.samples = [&](std::uint32_t x, std::uint32_t y) {
+      layout.samples = [&](std::uint32_t x, std::uint32_t y) {
         std::vector<unsigned> s;
         const bool colour = c.type == kRgb || c.type == kRgba;
         for (unsigned ch = 0; ch < (colour ? 3u : 1u); ++ch) s.push_back(sample(x, y, ch));
         if (c.type == kGreyAlpha || c.type == kRgba) s.push_back(top);  // opaque
         return s;
       };
-      for (std::uint32_t y = 0; y < spec.height; ++y) {
-        for (std::uint32_t x = 0; x < spec.width; ++x) {
-          const std::vector<unsigned> s = spec.samples(x, y);
+      for (std::uint32_t y = 0; y < layout.height; ++y) {
+        for (std::uint32_t x = 0; x < layout.width; ++x) {
+          const std::vector<unsigned> s = layout.samples(x, y);
           expected.push_back(s.size() >= 3 ? Rgb{eight(s[0]), eight(s[1]), eight(s[2])}
                                            : Rgb{eight(s[0]), eight(s[0]), eight(s[0])});
         }
       }
-      const IndexedPicture picture = Decode(HandMadePng(spec));
+      const IndexedPicture picture = Decode(HandMadePng(layout));
       EXPECT_EQ(Colours(picture), expected) << what;
       EXPECT_EQ(picture.palette, FirstSeen(expected)) << what;
     }
@@ -187,16 +187,16 @@ TEST(PictureFiles, GreyAndTruecolourPngsOfEveryDepthAndInterlacing) {
 
 TEST(PictureFiles, SixteenBitSamplesAreTakenOnlyWhenEightBitsHoldThem) {
   for (unsigned odd_sample : {0x4545u, 0x4546u}) {
-    PngSpec spec;
-    spec.width = 3;
-    spec.height = 2;
-    spec.type = kRgb;
-    spec.depth = 16;
-    spec.samples = [&](std::uint32_t x, std::uint32_t y) {
+    PngLayout layout;
+    layout.width = 3;
+    layout.height = 2;
+    layout.type = kRgb;
+    layout.depth = 16;
+    layout.samples = [&](std::uint32_t x, std::uint32_t y) {
       if (x == 2 && y == 1) return std::vector<unsigned>{0xFFFF, odd_sample, 0};
       return std::vector<unsigned>{257 * x, 257 * y, 0x1212};
     };
-    const std::string refusal = Refusal(HandMadePng(spec));
+    const std::string refusal = Refusal(HandMadePng(layout));
     if (odd_sample == 0x4545) {
       EXPECT_EQ(refusal, "");
     } else {
@@ -210,13 +210,13 @@ TEST(PictureFiles, TransparencyIsReported) {
   ExpectSamePicture(Decode(PalettePng(picture, 8, false, {0xFF, 0x00}), true), picture, "tRNS");
   Decode(PalettePng(picture, 8, false, {0xFF, 0xFF}), false);
   for (unsigned alpha : {255u, 254u}) {
-    PngSpec spec;
-    spec.width = 2;
-    spec.type = kRgba;
-    spec.samples = [&](std::uint32_t x, std::uint32_t) {
+    PngLayout layout;
+    layout.width = 2;
+    layout.type = kRgba;
+    layout.samples = [&](std::uint32_t x, std::uint32_t) {
       return std::vector<unsigned>{1, 2, 3, x == 1 ? alpha : 255};
     };
-    Decode(HandMadePng(spec), alpha != 255);
+    Decode(HandMadePng(layout), alpha != 255);
     BmpSpec bmp;
     bmp.width = 2;
     bmp.bits = 32;
@@ -239,20 +239,20 @@ TEST(PictureFiles, BmpsOfEveryDepthAndLayout) {
   auto k = [](std::uint32_t x, std::uint32_t y) { return (x + 2 * y) % 6; };
   struct Case {
     const char* what;
-    BmpSpec spec;
+    BmpSpec layout;
     // The colour a stored pixel value stands for, to 8 bits.
     std::function<Rgb(std::uint32_t)> shown;
   };
   auto palette_case = [&](const char* what, unsigned bits, std::uint32_t header, bool top_down) {
-    BmpSpec spec;
-    spec.width = 11;
-    spec.height = 5;
-    spec.bits = bits;
-    spec.header_size = header;
-    spec.top_down = top_down;
-    spec.table = six;
-    spec.pixel = k;
-    return Case{what, spec, [six](std::uint32_t v) {
+    BmpSpec layout;
+    layout.width = 11;
+    layout.height = 5;
+    layout.bits = bits;
+    layout.header_size = header;
+    layout.top_down = top_down;
+    layout.table = six;
+    layout.pixel = k;
+    return Case{what, layout, [six](std::uint32_t v) {
                   return Rgb{static_cast<std::uint8_t>(six[v].red),
                              static_cast<std::uint8_t>(six[v].green),
                              static_cast<std::uint8_t>(six[v].blue)};
@@ -260,13 +260,13 @@ TEST(PictureFiles, BmpsOfEveryDepthAndLayout) {
   };
   auto packed_case = [&](const char* what, unsigned bits, bool bitfields,
                          std::array<std::uint32_t, 4> masks, std::uint32_t header = 40) {
-    BmpSpec spec;
-    spec.width = 11;
-    spec.height = 5;
-    spec.bits = bits;
-    spec.header_size = header;
-    spec.bitfields = bitfields;
-    spec.masks = masks;
+    BmpSpec layout;
+    layout.width = 11;
+    layout.height = 5;
+    layout.bits = bits;
+    layout.header_size = header;
+    layout.bitfields = bitfields;
+    layout.masks = masks;
     // Each channel's top bits, as many as its mask has.
     auto pack = [masks, six](std::uint32_t v) {
       const unsigned rgb[3] = {six[v].red, six[v].green, six[v].blue};
@@ -277,8 +277,8 @@ TEST(PictureFiles, BmpsOfEveryDepthAndLayout) {
       }
       return pixel;
     };
-    spec.pixel = [pack, k](std::uint32_t x, std::uint32_t y) { return pack(k(x, y)); };
-    return Case{what, spec, [pack, masks](std::uint32_t v) {
+    layout.pixel = [pack, k](std::uint32_t x, std::uint32_t y) { return pack(k(x, y)); };
+    return Case{what, layout, [pack, masks](std::uint32_t v) {
                   const std::uint32_t pixel = pack(v);
                   std::uint8_t out[3];
                   for (int ch = 0; ch < 3; ++ch) {
@@ -303,19 +303,19 @@ TEST(PictureFiles, BmpsOfEveryDepthAndLayout) {
   };
   for (const Case& c : cases) {
     std::vector<Rgb> expected;
-    for (std::uint32_t y = 0; y < c.spec.height; ++y)
-      for (std::uint32_t x = 0; x < c.spec.width; ++x) expected.push_back(c.shown(k(x, y)));
-    const IndexedPicture picture = Decode(HandMadeBmp(c.spec));
+    for (std::uint32_t y = 0; y < c.layout.height; ++y)
+      for (std::uint32_t x = 0; x < c.layout.width; ++x) expected.push_back(c.shown(k(x, y)));
+    const IndexedPicture picture = Decode(HandMadeBmp(c.layout));
     EXPECT_EQ(Colours(picture), expected) << c.what;
-    if (c.spec.bits > 8) EXPECT_EQ(picture.palette, FirstSeen(expected)) << c.what;
-    if (c.spec.bits <= 8) EXPECT_EQ(picture.palette.size(), six.size()) << c.what;
+    if (c.layout.bits > 8) EXPECT_EQ(picture.palette, FirstSeen(expected)) << c.what;
+    if (c.layout.bits <= 8) EXPECT_EQ(picture.palette.size(), six.size()) << c.what;
   }
 }
 
 TEST(PictureFiles, MoreThan256ColoursAreRefusedNotReduced) {
   for (std::uint32_t colours : {256u, 257u}) {
     auto colour_of = [](std::uint32_t x) { return std::vector<unsigned>{x & 0xFF, x >> 8, 9}; };
-    PngSpec png;
+    PngLayout png;
     png.width = colours;
     png.type = kRgb;
     png.samples = [&](std::uint32_t x, std::uint32_t) { return colour_of(x); };
@@ -340,15 +340,15 @@ TEST(PictureFiles, MoreThan256ColoursAreRefusedNotReduced) {
 // leaves the picture whole.
 TEST(PictureFiles, TruncatedBmpsAreRefusedSayingWhatIsMissing) {
   for (unsigned bits : {1u, 4u, 8u, 16u, 24u, 32u}) {
-    BmpSpec spec;
-    spec.width = 5;
-    spec.height = 3;
-    spec.bits = bits;
-    if (bits <= 8) spec.table = {{1, 2, 3}, {4, 5, 6}};
-    spec.pixel = [bits](std::uint32_t x, std::uint32_t y) {
+    BmpSpec layout;
+    layout.width = 5;
+    layout.height = 3;
+    layout.bits = bits;
+    if (bits <= 8) layout.table = {{1, 2, 3}, {4, 5, 6}};
+    layout.pixel = [bits](std::uint32_t x, std::uint32_t y) {
       return bits <= 8 ? (x + y) % 2 : 0x102030u * (x + 1) + y;
     };
-    const Bytes file = HandMadeBmp(spec);
+    const Bytes file = HandMadeBmp(layout);
     const IndexedPicture whole = Decode(file);
     const std::size_t last_row_pixels = (5 * bits + 7) / 8;
     const std::size_t last_row_at = file.size() - (5 * bits + 31) / 32 * 4;
@@ -363,17 +363,17 @@ TEST(PictureFiles, TruncatedBmpsAreRefusedSayingWhatIsMissing) {
       EXPECT_TRUE(Contains(refusal, "is truncated: it needs ")) << what << ": " << refusal;
       const char* part = length < 18   ? "for its file header"
                          : length < 54 ? "for its 40-byte information header"
-                         : length < 54 + spec.table.size() * 4 ? "for its colour table of 2 entries"
+                         : length < 54 + layout.table.size() * 4 ? "for its colour table of 2 entries"
                                                                : "for its 3 rows of pixels";
       EXPECT_TRUE(Contains(refusal, part)) << what << ": " << refusal;
     }
   }
   // The first 70 of the 102 bytes of a 24-bit 4x4 picture.
-  BmpSpec spec;
-  spec.width = 4;
-  spec.height = 4;
-  spec.pixel = [](std::uint32_t x, std::uint32_t y) { return 0x405060u + x + y; };
-  Bytes file = HandMadeBmp(spec);
+  BmpSpec layout;
+  layout.width = 4;
+  layout.height = 4;
+  layout.pixel = [](std::uint32_t x, std::uint32_t y) { return 0x405060u + x + y; };
+  Bytes file = HandMadeBmp(layout);
   ASSERT_EQ(file.size(), 102u);
   file.resize(70);
   EXPECT_EQ(Refusal(file),
@@ -399,14 +399,14 @@ TEST(PictureFiles, DamagedBmpsAreRefusedWithTheReason) {
       {"7 bits a pixel", [](Bytes& f) { PutLe(f, 28, 7, 2); }, "7 bits a pixel"},
       {"header of 20 bytes", [](Bytes& f) { PutLe(f, 14, 20, 4); }, "shorter than any BMP header"},
   };
-  BmpSpec spec;
-  spec.width = 4;
-  spec.height = 2;
-  spec.bits = 8;
-  spec.table = {{1, 2, 3}, {4, 5, 6}};
-  spec.pixel = [](std::uint32_t x, std::uint32_t) { return x % 2; };
+  BmpSpec layout;
+  layout.width = 4;
+  layout.height = 2;
+  layout.bits = 8;
+  layout.table = {{1, 2, 3}, {4, 5, 6}};
+  layout.pixel = [](std::uint32_t x, std::uint32_t) { return x % 2; };
   for (const Case& c : cases) {
-    Bytes file = HandMadeBmp(spec);
+    Bytes file = HandMadeBmp(layout);
     c.damage(file);
     const std::string refusal = Refusal(file);
     EXPECT_TRUE(Contains(refusal, c.reason)) << c.what << ": " << refusal;

@@ -77,7 +77,7 @@ inline unsigned SamplesOf(PngColourType type) {
   return 1;
 }
 
-struct PngSpec {
+struct PngLayout {
   std::uint32_t width = 1;
   std::uint32_t height = 1;
   PngColourType type = kPalette;
@@ -90,38 +90,38 @@ struct PngSpec {
 };
 
 // The file, its pixel data split over two IDAT chunks.
-inline Bytes HandMadePng(const PngSpec& spec) {
+inline Bytes HandMadePng(const PngLayout& layout) {
   struct Pass {
     std::uint32_t x0, y0, dx, dy;
   };
   const std::vector<Pass> passes =
-      spec.interlaced ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+      layout.interlaced ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                           {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
                       : std::vector<Pass>{{0, 0, 1, 1}};
-  const unsigned samples = SamplesOf(spec.type);
-  const std::size_t pixel_bits = std::size_t{samples} * spec.depth;
+  const unsigned samples = SamplesOf(layout.type);
+  const std::size_t pixel_bits = std::size_t{samples} * layout.depth;
   const std::size_t left_distance = pixel_bits < 8 ? 1 : pixel_bits / 8;  // filter's "a"
   Bytes raw;
   int row_number = 0;
   for (const Pass& pass : passes) {
-    if (spec.width <= pass.x0 || spec.height <= pass.y0) continue;
-    const std::uint32_t w = (spec.width - pass.x0 + pass.dx - 1) / pass.dx;
-    const std::uint32_t h = (spec.height - pass.y0 + pass.dy - 1) / pass.dy;
+    if (layout.width <= pass.x0 || layout.height <= pass.y0) continue;
+    const std::uint32_t w = (layout.width - pass.x0 + pass.dx - 1) / pass.dx;
+    const std::uint32_t h = (layout.height - pass.y0 + pass.dy - 1) / pass.dy;
     const std::size_t row_bytes = (w * pixel_bits + 7) / 8;
     Bytes above(row_bytes, 0);
     for (std::uint32_t y = 0; y < h; ++y) {
       Bytes row(row_bytes, 0);
       for (std::uint32_t x = 0; x < w; ++x) {
         const std::vector<unsigned> values =
-            spec.samples(pass.x0 + x * pass.dx, pass.y0 + y * pass.dy);
+            layout.samples(pass.x0 + x * pass.dx, pass.y0 + y * pass.dy);
         for (unsigned s = 0; s < samples; ++s) {
-          const std::size_t bit = x * pixel_bits + std::size_t{s} * spec.depth;
-          if (spec.depth == 16) {
+          const std::size_t bit = x * pixel_bits + std::size_t{s} * layout.depth;
+          if (layout.depth == 16) {
             row[bit / 8] = static_cast<unsigned char>(values[s] >> 8);
             row[bit / 8 + 1] = static_cast<unsigned char>(values[s]);
           } else {
             row[bit / 8] = static_cast<unsigned char>(row[bit / 8] |
-                                                      (values[s] << (8 - spec.depth - bit % 8)));
+                                                      (values[s] << (8 - layout.depth - bit % 8)));
           }
         }
       }
@@ -143,14 +143,14 @@ inline Bytes HandMadePng(const PngSpec& spec) {
   }
   Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   Bytes header;
-  AppendBe32(header, spec.width);
-  AppendBe32(header, spec.height);
-  header.insert(header.end(), {static_cast<unsigned char>(spec.depth), spec.type, 0, 0,
-                               static_cast<unsigned char>(spec.interlaced)});
+  AppendBe32(header, layout.width);
+  AppendBe32(header, layout.height);
+  header.insert(header.end(), {static_cast<unsigned char>(layout.depth), layout.type, 0, 0,
+                               static_cast<unsigned char>(layout.interlaced)});
   Chunk(png, "IHDR", header);
   Chunk(png, "tEXt", TextBytes(std::string("Comment\0ancillary, skipped", 26)));
-  if (!spec.palette.empty()) Chunk(png, "PLTE", spec.palette);
-  if (!spec.transparency.empty()) Chunk(png, "tRNS", spec.transparency);
+  if (!layout.palette.empty()) Chunk(png, "PLTE", layout.palette);
+  if (!layout.transparency.empty()) Chunk(png, "tRNS", layout.transparency);
   const Bytes compressed = Deflate(raw);
   const std::size_t half = compressed.size() / 2;
   Chunk(png, "IDAT",
@@ -186,55 +186,55 @@ inline void PutLe(Bytes& out, std::size_t at, std::uint32_t v, int bytes) {
     out[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-inline Bytes HandMadeBmp(const BmpSpec& spec) {
-  const bool core = spec.header_size == 12;
+inline Bytes HandMadeBmp(const BmpSpec& layout) {
+  const bool core = layout.header_size == 12;
   const std::size_t entry = core ? 3 : 4;
-  const bool masks_after = spec.bitfields && spec.header_size == 40;
-  const std::size_t table_at = 14 + spec.header_size + (masks_after ? 12 : 0);
-  const std::size_t pixels_at = table_at + spec.table.size() * entry;
-  const std::size_t stride = (std::size_t{spec.width} * spec.bits + 31) / 32 * 4;
-  Bytes out(pixels_at + stride * spec.height, 0);
+  const bool masks_after = layout.bitfields && layout.header_size == 40;
+  const std::size_t table_at = 14 + layout.header_size + (masks_after ? 12 : 0);
+  const std::size_t pixels_at = table_at + layout.table.size() * entry;
+  const std::size_t stride = (std::size_t{layout.width} * layout.bits + 31) / 32 * 4;
+  Bytes out(pixels_at + stride * layout.height, 0);
   out[0] = 'B';
   out[1] = 'M';
   PutLe(out, 2, static_cast<std::uint32_t>(out.size()), 4);
   PutLe(out, 10, static_cast<std::uint32_t>(pixels_at), 4);
-  PutLe(out, 14, spec.header_size, 4);
+  PutLe(out, 14, layout.header_size, 4);
   if (core) {
-    PutLe(out, 18, spec.width, 2);
-    PutLe(out, 20, spec.height, 2);
+    PutLe(out, 18, layout.width, 2);
+    PutLe(out, 20, layout.height, 2);
     PutLe(out, 22, 1, 2);
-    PutLe(out, 24, spec.bits, 2);
+    PutLe(out, 24, layout.bits, 2);
   } else {
-    PutLe(out, 18, spec.width, 4);
-    PutLe(out, 22, spec.top_down ? 0u - spec.height : spec.height, 4);
+    PutLe(out, 18, layout.width, 4);
+    PutLe(out, 22, layout.top_down ? 0u - layout.height : layout.height, 4);
     PutLe(out, 26, 1, 2);
-    PutLe(out, 28, spec.bits, 2);
-    PutLe(out, 30, spec.bitfields ? 3 : 0, 4);
-    PutLe(out, 46, static_cast<std::uint32_t>(spec.table.size()), 4);
-    if (spec.bitfields) {
-      const int held = spec.header_size == 40 ? 3 : spec.header_size >= 56 ? 4 : 3;
+    PutLe(out, 28, layout.bits, 2);
+    PutLe(out, 30, layout.bitfields ? 3 : 0, 4);
+    PutLe(out, 46, static_cast<std::uint32_t>(layout.table.size()), 4);
+    if (layout.bitfields) {
+      const int held = layout.header_size == 40 ? 3 : layout.header_size >= 56 ? 4 : 3;
       for (int i = 0; i < held; ++i)
-        PutLe(out, 54 + 4 * static_cast<std::size_t>(i), spec.masks[static_cast<std::size_t>(i)],
+        PutLe(out, 54 + 4 * static_cast<std::size_t>(i), layout.masks[static_cast<std::size_t>(i)],
               4);
     }
   }
-  for (std::size_t i = 0; i < spec.table.size(); ++i) {
+  for (std::size_t i = 0; i < layout.table.size(); ++i) {
     unsigned char* e = out.data() + table_at + i * entry;
-    e[0] = static_cast<unsigned char>(spec.table[i].blue);
-    e[1] = static_cast<unsigned char>(spec.table[i].green);
-    e[2] = static_cast<unsigned char>(spec.table[i].red);
+    e[0] = static_cast<unsigned char>(layout.table[i].blue);
+    e[1] = static_cast<unsigned char>(layout.table[i].green);
+    e[2] = static_cast<unsigned char>(layout.table[i].red);
   }
-  for (std::uint32_t row = 0; row < spec.height; ++row) {
-    const std::uint32_t y = spec.top_down ? row : spec.height - 1 - row;
+  for (std::uint32_t row = 0; row < layout.height; ++row) {
+    const std::uint32_t y = layout.top_down ? row : layout.height - 1 - row;
     const std::size_t from = pixels_at + row * stride;
-    for (std::uint32_t x = 0; x < spec.width; ++x) {
-      const std::uint32_t v = spec.pixel(x, y);
-      if (spec.bits < 8) {
-        const std::size_t bit = std::size_t{x} * spec.bits;
+    for (std::uint32_t x = 0; x < layout.width; ++x) {
+      const std::uint32_t v = layout.pixel(x, y);
+      if (layout.bits < 8) {
+        const std::size_t bit = std::size_t{x} * layout.bits;
         out[from + bit / 8] =
-            static_cast<unsigned char>(out[from + bit / 8] | (v << (8 - spec.bits - bit % 8)));
+            static_cast<unsigned char>(out[from + bit / 8] | (v << (8 - layout.bits - bit % 8)));
       } else {
-        PutLe(out, from + std::size_t{x} * spec.bits / 8, v, static_cast<int>(spec.bits / 8));
+        PutLe(out, from + std::size_t{x} * layout.bits / 8, v, static_cast<int>(layout.bits / 8));
       }
     }
   }

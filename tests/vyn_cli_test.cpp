@@ -327,10 +327,10 @@ TEST_F(VynCommandLine, BadInputGetsAMessageAndLeavesNoOutput) {
   }
 
   // A truecolour picture of 257 colours: refused, not reduced.
-  picture_writers::BmpSpec spec;
-  spec.width = 257;
-  spec.pixel = [](std::uint32_t x, std::uint32_t) { return (x << 8) | 9; };
-  const std::string bmp = Write("many.bmp", picture_writers::HandMadeBmp(spec));
+  picture_writers::BmpSpec layout;
+  layout.width = 257;
+  layout.pixel = [](std::uint32_t x, std::uint32_t) { return (x << 8) | 9; };
+  const std::string bmp = Write("many.bmp", picture_writers::HandMadeBmp(layout));
   const VynRun many_colours = Vyn({"encode", bmp, "-o", gp8});
   EXPECT_EQ(many_colours.status, 1);
   EXPECT_TRUE(Contains(many_colours.err, bmp + ": has more than 256 colours")) << many_colours.err;
@@ -369,11 +369,11 @@ TEST_F(VynCommandLine, MessagesSayWhy) {
   Bytes short_stream = LiteralPicture(40, 30, CountingPixels(1200));
   short_stream.resize(kGp8StreamOffset + 600);
   const std::string gp8 = Write("short.gp8", short_stream);
-  picture_writers::BmpSpec spec;  // 4x4, 24 bits: 102 bytes
-  spec.width = 4;
-  spec.height = 4;
-  spec.pixel = [](std::uint32_t x, std::uint32_t y) { return 0x405060u + x + y; };
-  Bytes bmp_bytes = picture_writers::HandMadeBmp(spec);
+  picture_writers::BmpSpec layout;  // 4x4, 24 bits: 102 bytes
+  layout.width = 4;
+  layout.height = 4;
+  layout.pixel = [](std::uint32_t x, std::uint32_t y) { return 0x405060u + x + y; };
+  Bytes bmp_bytes = picture_writers::HandMadeBmp(layout);
   bmp_bytes.resize(70);
   const std::string bmp = Write("cut.bmp", bmp_bytes);
   const std::vector<std::string> inputs = Entries();
