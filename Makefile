@@ -66,7 +66,7 @@ bench: deps
 
 # The main job of vyn on sample data made by the project; results in demo-out/.
 demo: build
-	sh host/demo.sh build/$(PRESET)/bin demo-out
+	sh host/cli/demo.sh build/$(PRESET)/bin demo-out
 
 clean:
 	rm -rf build

@@ -41,8 +41,8 @@
 #include "classic_lzss.h"
 #include "greedy_lzss.h"
 #include "heap_census.h"
-#include "host/arc_writer.h"
-#include "host/gp8_encoder.h"
+#include "host/formats/arc_writer.h"
+#include "host/formats/gp8_encoder.h"
 #include "platform.h"
 #include "plugin_abi.h"
 

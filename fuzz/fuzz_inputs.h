@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host/arc_writer.h"
-#include "host/gp8_encoder.h"
+#include "host/formats/arc_writer.h"
+#include "host/formats/gp8_encoder.h"
 
 // An archive image of the given members, laid out by the host's writer.
 inline Bytes PackArchive(const std::vector<std::pair<std::string, Bytes>>& members, bool scrambled) {

@@ -3,9 +3,9 @@
 // back through the archive plug-in byte for byte, plain and scrambled.
 #include <gtest/gtest.h>
 
-#include "host/arc_writer.h"
+#include "host/formats/arc_writer.h"
 #include "host/host_error.h"
-#include "host/plugin_host.h"
+#include "host/plugins/plugin_host.h"
 #include "host_test_support.h"
 
 namespace {

@@ -7,9 +7,9 @@
 
 #include "byte_order.h"
 #include "greedy_lzss.h"
-#include "host/gp8_encoder.h"
+#include "host/formats/gp8_encoder.h"
 #include "host/host_error.h"
-#include "host/plugin_host.h"
+#include "host/plugins/plugin_host.h"
 #include "host_test_support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "byte_order.h"
 #include "host/host_error.h"
-#include "host/picture_io.h"
+#include "host/formats/picture_io.h"
 #include "host_test_support.h"
 #include "picture_writers.h"
 

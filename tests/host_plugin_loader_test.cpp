@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/host_error.h"
-#include "host/plugin_host.h"
+#include "host/plugins/plugin_host.h"
 #include "host_test_support.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "host/indexed_picture.h"
+#include "host/formats/indexed_picture.h"
 #include "plugin_loader.h"
 #include "test_files.h"
 

@@ -6,7 +6,7 @@
 
 #include "arc_writer.h"
 #include "gp8_writer.h"
-#include "host/picture_io.h"
+#include "host/formats/picture_io.h"
 #include "host_test_support.h"
 #include "picture_writers.h"
 

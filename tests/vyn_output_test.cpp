@@ -8,7 +8,7 @@
 #include <set>
 
 #include "arc_writer.h"
-#include "host/picture_io.h"
+#include "host/formats/picture_io.h"
 #include "host_test_support.h"
 
 #if !defined(_WIN32)

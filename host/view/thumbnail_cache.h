@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "host/file_io.h"
+#include "host/files/file_io.h"
 
 class ThumbnailCache {
  public:

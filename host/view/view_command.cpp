@@ -9,10 +9,10 @@
 #include <iostream>
 #include <thread>
 
-#include "host/command_support.h"
-#include "host/commands.h"
+#include "host/cli/command_support.h"
+#include "host/cli/commands.h"
 #include "host/host_error.h"
-#include "host/text_output.h"
+#include "host/cli/text_output.h"
 #include "host/view/view_server.h"
 
 extern char** environ;

@@ -5,8 +5,8 @@
 #include <system_error>
 
 #include "host/host_error.h"
-#include "host/member_names.h"
-#include "host/name_encoding.h"
+#include "host/files/member_names.h"
+#include "host/files/name_encoding.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_host.h"
+#include "host/plugins/plugin_host.h"
 
 struct ViewMember {
   ArchiveMember member;

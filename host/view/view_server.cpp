@@ -10,7 +10,7 @@
 #include <random>
 
 #include "host/host_error.h"
-#include "host/picture_io.h"
+#include "host/formats/picture_io.h"
 #include "host/view/page_files.h"
 #include "host/view/thumbnail_cache.h"
 

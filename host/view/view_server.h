@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_host.h"
+#include "host/plugins/plugin_host.h"
 #include "host/view/view_inputs.h"
 
 struct ViewOptions {

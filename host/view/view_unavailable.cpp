@@ -1,6 +1,6 @@
 // vyn view in a build without the HTTP server the viewer needs.
-#include "host/command_support.h"
-#include "host/commands.h"
+#include "host/cli/command_support.h"
+#include "host/cli/commands.h"
 
 int RunView(const CommandContext&, const ViewRequest&) {
   Complain(

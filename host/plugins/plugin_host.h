@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
+#include "host/files/file_io.h"
 #include "plugin_abi.h"
 
 enum class PluginKind { kArchive, kImage };

@@ -1,4 +1,4 @@
-#include "gp8_encoder.h"
+#include "host/formats/gp8_encoder.h"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "byte_order.h"
-#include "host_error.h"
+#include "host/host_error.h"
 
 namespace {
 

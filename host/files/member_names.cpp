@@ -1,8 +1,8 @@
-#include "member_names.h"
+#include "host/files/member_names.h"
 
 #include <cstring>
 
-#include "name_encoding.h"
+#include "host/files/name_encoding.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <functional>
 #include <span>
 
-#include "file_io.h"
-#include "indexed_picture.h"
+#include "host/files/file_io.h"
+#include "host/formats/indexed_picture.h"
 
 // True when the bytes begin with the PNG signature.
 bool IsPng(std::span<const unsigned char> bytes);

@@ -16,8 +16,8 @@
 #include <functional>
 #include <span>
 
-#include "file_io.h"
-#include "indexed_picture.h"
+#include "host/files/file_io.h"
+#include "host/formats/indexed_picture.h"
 
 // File layout.
 constexpr std::uint32_t kGp8HeaderSize = 8;

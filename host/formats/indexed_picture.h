@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host_error.h"
+#include "host/host_error.h"
 
 struct Rgb {
   std::uint8_t red = 0;

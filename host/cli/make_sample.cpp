@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "file_io.h"
-#include "host_error.h"
-#include "indexed_picture.h"
-#include "png_codec.h"
+#include "host/files/file_io.h"
+#include "host/host_error.h"
+#include "host/formats/indexed_picture.h"
+#include "host/formats/png_codec.h"
 
 namespace {
 

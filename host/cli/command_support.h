@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "commands.h"
-#include "plugin_host.h"
+#include "host/cli/commands.h"
+#include "host/plugins/plugin_host.h"
 
 // The plug-ins of the directory the command line and environment name.
 // Throws HostError when there is none of the kind a command needs.

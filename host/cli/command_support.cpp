@@ -1,9 +1,9 @@
-#include "command_support.h"
+#include "host/cli/command_support.h"
 
 #include <cstdio>
 #include <iostream>
 
-#include "host_error.h"
+#include "host/host_error.h"
 
 void Complain(const std::string& message) {
   // What went to standard output comes first. Through stdio, whose failure

@@ -8,10 +8,10 @@
 #include <iostream>
 #include <new>
 
-#include "commands.h"
-#include "host_error.h"
-#include "name_encoding.h"
-#include "interrupt.h"
+#include "host/cli/commands.h"
+#include "host/host_error.h"
+#include "host/files/name_encoding.h"
+#include "host/files/interrupt.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "file_io.h"
+#include "host/files/file_io.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <system_error>
 #include <utility>
 
-#include "host_error.h"
-#include "interrupt.h"
+#include "host/host_error.h"
+#include "host/files/interrupt.h"
 #include "partial_name.h"
 #include "platform.h"
 

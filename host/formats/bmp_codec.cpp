@@ -1,4 +1,4 @@
-#include "bmp_codec.h"
+#include "host/formats/bmp_codec.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "byte_order.h"
-#include "host_error.h"
+#include "host/host_error.h"
 
 namespace {
 

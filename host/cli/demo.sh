@@ -3,7 +3,7 @@
 # to GP8, packed with a text file into a scrambled ARC archive, identified,
 # listed and extracted, and the extracted picture converted back to PNG.
 #
-# Usage: host/demo.sh BIN_DIR OUT_DIR
+# Usage: host/cli/demo.sh BIN_DIR OUT_DIR
 #   BIN_DIR holds vyn, vyn-sample and the plug-ins; OUT_DIR is made afresh.
 set -eu
 

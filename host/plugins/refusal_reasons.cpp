@@ -1,9 +1,9 @@
-#include "refusal_reasons.h"
+#include "host/plugins/refusal_reasons.h"
 
 #include "byte_order.h"
-#include "file_io.h"
-#include "gp8_encoder.h"
-#include "host_error.h"
+#include "host/files/file_io.h"
+#include "host/formats/gp8_encoder.h"
+#include "host/host_error.h"
 
 namespace {
 

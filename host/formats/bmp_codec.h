@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "file_io.h"
-#include "indexed_picture.h"
+#include "host/files/file_io.h"
+#include "host/formats/indexed_picture.h"
 
 // True when the bytes begin with the BMP signature "BM".
 bool IsBmp(std::span<const unsigned char> bytes);

@@ -1,9 +1,9 @@
-#include "name_encoding.h"
+#include "host/files/name_encoding.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "host_error.h"
+#include "host/host_error.h"
 
 #if defined(_WIN32)
 #include <windows.h>

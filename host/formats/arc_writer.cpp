@@ -1,4 +1,4 @@
-#include "arc_writer.h"
+#include "host/formats/arc_writer.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "byte_order.h"
-#include "host_error.h"
+#include "host/host_error.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
+#include "host/files/file_io.h"
 
 // Archive layout.
 constexpr std::uint32_t kArcCountSize = 4;

@@ -1,4 +1,4 @@
-#include "png_codec.h"
+#include "host/formats/png_codec.h"
 
 #include <png.h>
 
@@ -11,7 +11,7 @@
 #include <new>
 #include <string>
 
-#include "host_error.h"
+#include "host/host_error.h"
 
 // libpng reports a failure by calling the error function, which must not
 // return: it jumps back to the setjmp of the function that called libpng.

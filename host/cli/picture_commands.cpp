@@ -3,12 +3,12 @@
 #include <iostream>
 #include <new>
 
-#include "command_support.h"
-#include "gp8_encoder.h"
-#include "host_error.h"
-#include "picture_io.h"
-#include "progress.h"
-#include "text_output.h"
+#include "host/cli/command_support.h"
+#include "host/formats/gp8_encoder.h"
+#include "host/host_error.h"
+#include "host/formats/picture_io.h"
+#include "host/cli/progress.h"
+#include "host/cli/text_output.h"
 
 namespace {
 

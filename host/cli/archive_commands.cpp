@@ -8,14 +8,14 @@
 #include <map>
 #include <set>
 
-#include "arc_writer.h"
-#include "command_support.h"
-#include "host_error.h"
-#include "member_names.h"
-#include "name_encoding.h"
-#include "progress.h"
-#include "refusal_reasons.h"
-#include "text_output.h"
+#include "host/formats/arc_writer.h"
+#include "host/cli/command_support.h"
+#include "host/host_error.h"
+#include "host/files/member_names.h"
+#include "host/files/name_encoding.h"
+#include "host/cli/progress.h"
+#include "host/plugins/refusal_reasons.h"
+#include "host/cli/text_output.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "text_output.h"
+#include "host/cli/text_output.h"
 
 #include <cstdio>
 
-#include "name_encoding.h"
+#include "host/files/name_encoding.h"
 
 std::string JsonString(const std::string& text) {
   std::string json = "\"";

@@ -1,4 +1,4 @@
-#include "plugin_host.h"
+#include "host/plugins/plugin_host.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,8 +10,8 @@
 #include <system_error>
 #include <utility>
 
-#include "host_error.h"
-#include "refusal_reasons.h"
+#include "host/host_error.h"
+#include "host/plugins/refusal_reasons.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -1,12 +1,12 @@
-#include "picture_io.h"
+#include "host/formats/picture_io.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "bmp_codec.h"
+#include "host/formats/bmp_codec.h"
 #include "byte_order.h"
-#include "host_error.h"
-#include "png_codec.h"
+#include "host/host_error.h"
+#include "host/formats/png_codec.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <span>
 #include <string>
 
-#include "file_io.h"
-#include "indexed_picture.h"
-#include "png_codec.h"
+#include "host/files/file_io.h"
+#include "host/formats/indexed_picture.h"
+#include "host/formats/png_codec.h"
 
 // Reads a PNG or BMP picture of at most 256 colours. A palette file keeps
 // its palette and indexes as they are; a truecolour file gets a palette of

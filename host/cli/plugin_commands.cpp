@@ -1,9 +1,9 @@
 // vyn plugins, vyn identify: what the plug-ins are and what they make of files.
 #include <iostream>
 
-#include "command_support.h"
-#include "host_error.h"
-#include "text_output.h"
+#include "host/cli/command_support.h"
+#include "host/host_error.h"
+#include "host/cli/text_output.h"
 
 int RunPlugins(const CommandContext& context) {
   const PluginSet set = PluginsFor(context);

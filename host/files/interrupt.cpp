@@ -1,4 +1,4 @@
-#include "interrupt.h"
+#include "host/files/interrupt.h"
 
 #include <csignal>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "host/cli/progress.h"
 
 #include <cstdio>
 #include <utility>
