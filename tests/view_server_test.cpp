@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "arc_writer.h"
@@ -34,11 +35,13 @@ class ViewServerTest : public ::testing::Test {
     WriteBytes(scratch_.File("plain.ARC"), BuildArchive(plain_));
     WriteBytes(scratch_.File("mixed.ARC"), BuildArchive(scrambled_, true));
     WriteBytes(scratch_.File("alone.GP8"), LiteralPicture(3, 2, Pattern(6, 40)));
+    WriteBytes(scratch_.File("shared.ARC"), SharedArchive());
     plugins_ = LoadPlugins(ProgramDirectory());
     std::vector<ViewInput> inputs = GatherInputs(
         plugins_, {scratch_.File("plain.ARC"), scratch_.path().string()}, false, Quiet);
-    // plain.ARC by name, then the directory: alone.GP8, mixed.ARC, plain.ARC.
-    ASSERT_EQ(inputs.size(), 4u);
+    // plain.ARC by name, then the directory: alone.GP8, mixed.ARC, plain.ARC,
+    // shared.ARC.
+    ASSERT_EQ(inputs.size(), 5u);
     server_ = std::make_unique<ViewServer>(plugins_, std::move(inputs), options, kToken);
     port_ = server_->Bind(0);
     serving_ = std::thread([this] { server_->Serve(); });
@@ -63,6 +66,19 @@ class ViewServerTest : public ::testing::Test {
     return result ? result->status : -1;
   }
 
+  // Three records at one position, as other tools write them: the whole
+  // extent, the picture at its start, and the picture cut short.
+  Bytes SharedArchive() const {
+    Bytes data = shared_picture_;
+    data.insert(data.end(), 10, 0xEE);
+    const auto size = static_cast<std::uint32_t>(shared_picture_.size());
+    return ArcImage(3,
+                    {ArcEntry("ALL.DAT", size + 10, 64), ArcEntry("PIC.GP8", size, 64),
+                     ArcEntry("CUT.GP8", size - 5, 64)},
+                    false, data);
+  }
+
+  Bytes shared_picture_ = LiteralPicture(5, 4, Pattern(20, 8));
   std::vector<ArcMember> plain_ = {
       {"ONE.GP8", LiteralPicture(4, 3, Pattern(12, 1))},
       {"TWO.DAT", Pattern(3000, 2)},
@@ -159,6 +175,28 @@ TEST_F(ViewServerTest, GivesPaletteAndIndexesTopRowFirst) {
     top_first.insert(top_first.end(), stream_rows.begin() + static_cast<std::ptrdiff_t>(row * 4),
                      stream_rows.begin() + static_cast<std::ptrdiff_t>(row * 4 + 4));
   EXPECT_EQ(Bytes(body.begin() + 16 + 768, body.end()), top_first);
+}
+
+TEST_F(ViewServerTest, MembersSharingAPositionKeepTheirOwnBytes) {
+  Start();
+  const auto get = [&](const std::string& path) {
+    return Client().Get(path + "?t=" + kToken);
+  };
+  const auto listing = nlohmann::json::parse(get("/api/inputs")->body);
+  std::vector<bool> pictures;
+  for (const auto& member : listing[4]["members"]) pictures.push_back(member["picture"]);
+  EXPECT_EQ(pictures, (std::vector<bool>{true, true, true}));  // by their heads
+
+  const auto picture = get("/download/4/1/original");
+  EXPECT_EQ(Bytes(picture->body.begin(), picture->body.end()), shared_picture_);
+  EXPECT_EQ(get("/download/4/0/original")->body.size(), shared_picture_.size() + 10);
+  EXPECT_EQ(get("/api/picture/4/1")->status, 200);
+  // The cut one is refused with the reason the command line gives.
+  const auto cut = get("/api/picture/4/2");
+  EXPECT_EQ(cut->status, 422);
+  EXPECT_NE(cut->body.find("CUT.GP8: the image plug-in could not decode it: its pixel stream"),
+            std::string::npos)
+      << cut->body;
 }
 
 TEST_F(ViewServerTest, KeepsArchiveCallsApartUnderParallelRequests) {

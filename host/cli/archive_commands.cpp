@@ -14,7 +14,7 @@
 #include "host/files/member_names.h"
 #include "host/files/name_encoding.h"
 #include "host/cli/progress.h"
-#include "host/plugins/refusal_reasons.h"
+#include "host/plugins/archive_members.h"
 #include "host/cli/text_output.h"
 
 namespace {
@@ -28,15 +28,17 @@ struct NamedMember {
   std::size_t index = 0;  // in the listing
   std::u32string decoded;
   std::string shown;
+  bool found_by_position = true;  // GetFile's lookup by position finds it
 };
 
 std::vector<NamedMember> Named(const std::vector<ArchiveMember>& members,
                                const NameEncoding& encoding) {
+  const std::vector<bool> found = FoundByPosition(members);
   std::vector<NamedMember> named;
   for (std::size_t i = 0; i < members.size(); ++i) {
     std::u32string decoded = encoding.Decode(members[i].name);
     std::string shown = ShownName(decoded);
-    named.push_back({&members[i], i, std::move(decoded), std::move(shown)});
+    named.push_back({&members[i], i, std::move(decoded), std::move(shown), found[i]});
   }
   return named;
 }
@@ -83,42 +85,10 @@ void PrintJson(const std::vector<NamedMember>& members) {
   std::cout << (members.empty() ? "]\n" : "\n]\n");
 }
 
-// GetFile finds a member by its position, taking the first record listed
-// there: a later record at the same position is never found that way.
-bool FoundByPosition(const std::vector<ArchiveMember>& members, std::size_t index) {
-  for (std::size_t i = 0; i < index; ++i) {
-    if (members[i].position == members[index].position) return false;
-  }
-  return true;
-}
-
-// The member's bytes through the archive plug-in, exactly as many as the
-// listing gives. A member its position does not find goes as a viewer with
-// the archive in memory sends it: the host reads the listed bytes and hands
-// them over. A member of 0 bytes is refused by the plug-in from an archive
-// file, and its size alone says what it holds.
-std::unique_ptr<ReceivedBlock> TakeMember(const Plugin& plugin, const std::string& archive,
-                                          const std::vector<ArchiveMember>& members,
-                                          const NamedMember& named) {
-  const ArchiveMember& member = *named.member;
-  if (member.size == 0) return std::make_unique<ReceivedBlock>(nullptr);
-  std::unique_ptr<ReceivedBlock> block;
-  if (FoundByPosition(members, named.index)) {
-    block = plugin.ExtractAt(archive, member.position);
-  } else {
-    const Bytes image = ReadFileRange(archive, member.position, member.size);
-    block = plugin.ExtractFromImage(image);
-  }
-  if (block == nullptr) {
-    const std::string why = WhyMemberNotExtracted(archive, member.position, member.size);
-    throw HostError(FileMessage(archive, "the archive plug-in could not extract " + named.shown +
-                                             (why.empty() ? "" : ": " + why)));
-  }
-  if (block->size() != member.size)
-    throw HostError(FileMessage(
-        archive, "the archive plug-in delivered " + std::to_string(block->size()) + " bytes for " +
-                     named.shown + ", which has " + std::to_string(member.size)));
-  return block;
+// The member's bytes through the archive plug-in, each with its own size.
+std::unique_ptr<ReceivedBlock> Take(const Plugin& plugin, const std::string& archive,
+                                    const NamedMember& named) {
+  return TakeMember(plugin, archive, *named.member, named.found_by_position, named.shown);
 }
 
 void CheckWithinArchive(const std::string& archive, std::uint64_t archive_size,
@@ -135,14 +105,13 @@ void WriteToStandardOutput(std::span<const unsigned char> bytes) {
 }
 
 int ExtractToStandardOutput(const Plugin& plugin, const std::string& archive,
-                            const std::vector<ArchiveMember>& members,
                             const std::vector<NamedMember>& chosen) {
   const std::uint64_t archive_size = RegularFileSize(archive);
   int status = 0;
   for (const NamedMember& named : chosen) {
     try {
       CheckWithinArchive(archive, archive_size, named);
-      const auto block = TakeMember(plugin, archive, members, named);
+      const auto block = Take(plugin, archive, named);
       WriteToStandardOutput({block->data(), block->size()});
     } catch (const HostError& error) {
       Complain(error.what());
@@ -216,7 +185,6 @@ bool IsTheArchive(const std::filesystem::path& path, const std::string& archive)
 }
 
 int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
-                         const std::vector<ArchiveMember>& members,
                          const std::vector<NamedMember>& chosen) {
   const std::string& archive = options.archive;
   const std::string& directory = options.directory;
@@ -252,7 +220,7 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
       if (options.keep_existing && Exists(target)) {
         ++kept;
       } else {
-        const auto block = TakeMember(plugin, archive, members, named);
+        const auto block = Take(plugin, archive, named);
         WriteFileAtomically(target, {block->data(), block->size()});
         ++extracted;
         written_bytes += named.member->size;
@@ -340,8 +308,8 @@ int RunExtract(const CommandContext& context, const ExtractOptions& options) {
     status = 1;
   }
   const int written = options.to_stdout
-                          ? ExtractToStandardOutput(plugin, options.archive, members, chosen)
-                          : ExtractIntoDirectory(plugin, options, members, chosen);
+                          ? ExtractToStandardOutput(plugin, options.archive, chosen)
+                          : ExtractIntoDirectory(plugin, options, chosen);
   return written != 0 ? written : status;
 }
 

@@ -231,20 +231,6 @@ std::unique_ptr<ReceivedBlock> Plugin::ExtractFromImage(
   return std::make_unique<ReceivedBlock>(handle);
 }
 
-Bytes Plugin::Extract(const std::string& archive, const ArchiveMember& member) const {
-  if (member.size == 0) return {};
-  const std::unique_ptr<ReceivedBlock> block = ExtractAt(archive, member.position);
-  if (block == nullptr)
-    throw HostError(FileMessage(
-        archive, WithReason("the archive plug-in could not extract " + member.name,
-                            WhyMemberNotExtracted(archive, member.position, member.size))));
-  if (block->size() != member.size)
-    throw HostError(FileMessage(
-        archive, "the archive plug-in delivered " + std::to_string(block->size()) + " bytes for " +
-                     member.name + ", which has " + std::to_string(member.size)));
-  return Bytes(block->data(), block->data() + block->size());
-}
-
 PictureInfoRecord Plugin::PictureInfo(const std::string& picture) const {
   PictureInfoRecord record{};
   if (get_picture_info_(picture.c_str(), 0, 0, &record) != kPluginOk)
@@ -267,7 +253,7 @@ DeliveredPicture Plugin::Picture(const std::string& picture) const {
 
 namespace {
 
-std::int32_t MemoryLength(const Bytes& bytes) {
+std::int32_t MemoryLength(std::span<const unsigned char> bytes) {
   if (bytes.size() > static_cast<std::size_t>(INT32_MAX))
     throw HostError("the picture is too large for the image plug-in's memory input");
   return static_cast<std::int32_t>(bytes.size());
@@ -275,7 +261,7 @@ std::int32_t MemoryLength(const Bytes& bytes) {
 
 }  // namespace
 
-PictureInfoRecord Plugin::PictureInfoInMemory(const Bytes& picture) const {
+PictureInfoRecord Plugin::PictureInfoInMemory(std::span<const unsigned char> picture) const {
   PictureInfoRecord record{};
   if (get_picture_info_(reinterpret_cast<const char*>(picture.data()), MemoryLength(picture),
                         kMemoryInput, &record) != kPluginOk)
@@ -283,7 +269,7 @@ PictureInfoRecord Plugin::PictureInfoInMemory(const Bytes& picture) const {
   return record;
 }
 
-DeliveredPicture Plugin::PictureInMemory(const Bytes& picture) const {
+DeliveredPicture Plugin::PictureInMemory(std::span<const unsigned char> picture) const {
   HLOCAL header = nullptr;
   HLOCAL pixels = nullptr;
   const std::int32_t result =
@@ -292,7 +278,7 @@ DeliveredPicture Plugin::PictureInMemory(const Bytes& picture) const {
   DeliveredPicture delivered{ReceivedBlock(result == kPluginOk ? header : nullptr),
                              ReceivedBlock(result == kPluginOk ? pixels : nullptr)};
   if (result != kPluginOk || header == nullptr)
-    throw HostError("the image plug-in could not decode it");
+    throw HostError(WithReason("the image plug-in could not decode it", WhyPictureNotDecoded(picture)));
   return delivered;
 }
 

@@ -96,11 +96,7 @@ class Plugin {
   // GetFile, memory input, memory output: the block the plug-in makes of a
   // member's bytes that the host read itself; null when GetFile fails.
   std::unique_ptr<ReceivedBlock> ExtractFromImage(std::span<const unsigned char> image) const;
-  // A member's bytes through GetFile, file input, memory output, copied out
-  // of the block. Throws HostError with the reason when GetFile fails or
-  // delivers another size than the member's (another member listed earlier
-  // at the same position).
-  Bytes Extract(const std::string& archive, const ArchiveMember& member) const;
+  // Members with their listed sizes: see archive_members.h.
 
   // Image plug-ins.
   PictureInfoRecord PictureInfo(const std::string& picture) const;
@@ -108,8 +104,8 @@ class Plugin {
   // The same for a picture whose bytes are already in memory (memory
   // input), such as a member just taken out of an archive. Failures give the
   // reason only, without a file name.
-  PictureInfoRecord PictureInfoInMemory(const Bytes& picture) const;
-  DeliveredPicture PictureInMemory(const Bytes& picture) const;
+  PictureInfoRecord PictureInfoInMemory(std::span<const unsigned char> picture) const;
+  DeliveredPicture PictureInMemory(std::span<const unsigned char> picture) const;
 
  private:
   Plugin() = default;

@@ -72,7 +72,14 @@ std::string WhyMemberNotExtracted(const std::string& archive, std::uint32_t posi
 
 std::string WhyPictureNotDecoded(const std::string& picture) {
   try {
-    const Bytes file = ReadWholeFile(picture);
+    return WhyPictureNotDecoded(ReadWholeFile(picture));
+  } catch (const HostError&) {
+  }
+  return "";
+}
+
+std::string WhyPictureNotDecoded(std::span<const unsigned char> file) {
+  {
     if (file.size() < kGp8StreamOffset)
       return "it holds " + Counted(file.size(), "byte") + ", fewer than the " +
              std::to_string(kGp8StreamOffset) + " of a GP8 header and palette";
@@ -90,7 +97,6 @@ std::string WhyPictureNotDecoded(const std::string& picture) {
       return "its pixel stream of " + Counted(stream, "byte") + " is too short for the " +
              std::to_string(width) + "x" + std::to_string(height) +
              " pixels its header declares: it yields " + std::to_string(yielded);
-  } catch (const HostError&) {
   }
   return "";
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 // Why GetArchiveInfo could not list an ARC archive: too short for its member
@@ -20,3 +21,5 @@ std::string WhyMemberNotExtracted(const std::string& archive, std::uint32_t posi
 // and palette, a rectangle that does not start at 0,0, or a pixel stream too
 // short for the size the header declares.
 std::string WhyPictureNotDecoded(const std::string& picture);
+// The same for a picture's bytes in memory.
+std::string WhyPictureNotDecoded(std::span<const unsigned char> picture);

@@ -7,13 +7,14 @@
 #include "host/host_error.h"
 #include "host/files/member_names.h"
 #include "host/files/name_encoding.h"
+#include "host/plugins/archive_members.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 // The input's first bytes, as a content test sees them.
-Bytes HeadOf(const Bytes& bytes) {
+Bytes HeadOf(std::span<const unsigned char> bytes) {
   Bytes head(kHeadSize, 0);
   std::copy_n(bytes.begin(), std::min(bytes.size(), head.size()), head.begin());
   return head;
@@ -33,22 +34,18 @@ void AddFile(const PluginSet& plugins, const std::string& path, bool named,
     input.plugin = plugins.Recognise(path, head, PluginKind::kArchive);
     if (input.plugin != nullptr) {
       input.kind = ViewInput::Kind::kArchive;
-      for (const ArchiveMember& member : input.plugin->List(path)) {
-        ViewMember entry{member, DisplayName(member.name), false};
-        input.members.push_back(entry);
-      }
-      for (ViewMember& entry : input.members) {
-        // The listing was made right after recognition; each extraction
-        // repeats the recognition so that the directory is read alike.
-        if (!input.plugin->Recognises(path, head))
-          throw HostError(FileMessage(path, "the archive plug-in no longer recognises it"));
-        Bytes bytes;
-        try {
-          bytes = input.plugin->Extract(path, entry.member);
-        } catch (const HostError&) {
-          continue;  // shown as data; opening it says why it cannot be read
-        }
-        entry.picture = plugins.Recognise(entry.member.name, HeadOf(bytes), PluginKind::kImage);
+      const std::vector<ArchiveMember> members = input.plugin->List(path);
+      const std::vector<bool> found = FoundByPosition(members);
+      for (std::size_t i = 0; i < members.size(); ++i) {
+        ViewMember entry{members[i], DisplayName(members[i].name), found[i], false};
+        // A content test needs the member's head only, handed to GetFile
+        // as memory input: a member that cannot be read shows as data, and
+        // opening it says why.
+        const auto member_head = TakeMemberHead(*input.plugin, path, members[i], kHeadSize);
+        if (member_head != nullptr)
+          entry.picture = plugins.Recognise(entry.member.name, HeadOf(member_head->bytes()),
+                                            PluginKind::kImage) != nullptr;
+        input.members.push_back(std::move(entry));
       }
     } else {
       input.plugin = plugins.Recognise(path, head, PluginKind::kImage);

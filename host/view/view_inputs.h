@@ -11,8 +11,9 @@
 
 struct ViewMember {
   ArchiveMember member;
-  std::string display_name;  // the stored name decoded for the page
-  bool picture = false;      // the image plug-in recognises its bytes
+  std::string display_name;       // the stored name decoded for the page
+  bool found_by_position = true;  // GetFile's lookup by position finds it
+  bool picture = false;           // the image plug-in recognises its bytes
 };
 
 struct ViewInput {
@@ -36,7 +37,7 @@ std::string DisplayName(const std::string& stored);
 // over there. A file given by name that cannot be read or recognised, or an
 // archive that cannot be listed, is reported through `complain` and left out.
 // Members are classified as pictures by the image plug-in's recognition of
-// their first bytes, taken out of the archive in memory.
+// their first bytes, handed to the archive plug-in as memory input.
 std::vector<ViewInput> GatherInputs(const PluginSet& plugins, const std::vector<std::string>& paths,
                                     bool recursive,
                                     const std::function<void(const std::string&)>& complain);

@@ -11,6 +11,7 @@
 
 #include "host/host_error.h"
 #include "host/formats/picture_io.h"
+#include "host/plugins/archive_members.h"
 #include "host/view/page_files.h"
 #include "host/view/thumbnail_cache.h"
 
@@ -29,7 +30,7 @@ struct Refusal {
   std::string reason;
 };
 
-Bytes HeadOf(const Bytes& bytes) {
+Bytes HeadOf(std::span<const unsigned char> bytes) {
   Bytes head(kHeadSize, 0);
   std::copy_n(bytes.begin(), std::min(bytes.size(), head.size()), head.begin());
   return head;
@@ -152,24 +153,37 @@ struct ViewServer::State {
                                     : BaseName(target.input->display_name);
   }
 
-  // The target's bytes: a member taken out of its archive into memory, or
-  // the picture file.
-  Bytes BytesOf(const Target& target) {
-    if (target.member == nullptr) return ReadWholeFile(target.input->path);
-    const std::lock_guard lock(archive_lock);
-    const Bytes head = ReadHead(target.input->path, kHeadSize);
-    if (!target.input->plugin->Recognises(target.input->path, head))
-      throw Refusal{422, "the archive plug-in no longer recognises " + target.input->path};
-    return target.input->plugin->Extract(target.input->path, target.member->member);
-  }
-
-  IndexedPicture Decode(const Target& target, std::uint16_t& depth) {
-    Bytes bytes;
+  // The target's bytes: a member taken out of its archive into memory, in
+  // the block the archive plug-in delivered, or the picture file.
+  struct Held {
+    Bytes file;
+    std::unique_ptr<ReceivedBlock> block;
+    std::span<const unsigned char> bytes() const {
+      return block != nullptr ? block->bytes() : std::span<const unsigned char>(file);
+    }
+  };
+  Held BytesOf(const Target& target) {
+    Held held;
     try {
-      bytes = BytesOf(target);
+      if (target.member == nullptr) {
+        held.file = ReadWholeFile(target.input->path);
+        return held;
+      }
+      const std::lock_guard lock(archive_lock);
+      const Bytes head = ReadHead(target.input->path, kHeadSize);
+      if (!target.input->plugin->Recognises(target.input->path, head))
+        throw Refusal{422, "the archive plug-in no longer recognises " + target.input->path};
+      held.block = TakeMember(*target.input->plugin, target.input->path, target.member->member,
+                              target.member->found_by_position, target.member->display_name);
     } catch (const HostError& error) {
       throw Refusal{422, error.what()};
     }
+    return held;
+  }
+
+  IndexedPicture Decode(const Target& target, std::uint16_t& depth) {
+    const Held held = BytesOf(target);
+    const std::span<const unsigned char> bytes = held.bytes();
     const std::string name = NameOf(target);
     const Plugin* image = plugins.Recognise(name, HeadOf(bytes), PluginKind::kImage);
     if (image == nullptr)
@@ -348,12 +362,8 @@ struct ViewServer::State {
           const std::string form = request.matches[3].str();
           const std::string name = NameOf(target);
           if (form == "original") {
-            Bytes bytes;
-            try {
-              bytes = BytesOf(target);
-            } catch (const HostError& error) {
-              throw Refusal{422, error.what()};
-            }
+            const Held held = BytesOf(target);
+            const std::span<const unsigned char> bytes = held.bytes();
             response.set_header("Content-Disposition", AttachmentHeader(name));
             response.set_content(reinterpret_cast<const char*>(bytes.data()), bytes.size(),
                                  "application/octet-stream");

@@ -1,0 +1,50 @@
+#include "host/plugins/archive_members.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "host/host_error.h"
+#include "host/plugins/refusal_reasons.h"
+
+std::vector<bool> FoundByPosition(const std::vector<ArchiveMember>& members) {
+  std::vector<bool> found(members.size());
+  std::unordered_set<std::uint32_t> taken;
+  for (std::size_t i = 0; i < members.size(); ++i)
+    found[i] = taken.insert(members[i].position).second;
+  return found;
+}
+
+std::unique_ptr<ReceivedBlock> TakeMember(const Plugin& plugin, const std::string& archive,
+                                          const ArchiveMember& member, bool found_by_position,
+                                          const std::string& shown) {
+  if (member.size == 0) return std::make_unique<ReceivedBlock>(nullptr);
+  std::unique_ptr<ReceivedBlock> block;
+  if (found_by_position) {
+    block = plugin.ExtractAt(archive, member.position);
+  } else {
+    const Bytes image = ReadFileRange(archive, member.position, member.size);
+    block = plugin.ExtractFromImage(image);
+  }
+  if (block == nullptr) {
+    const std::string why = WhyMemberNotExtracted(archive, member.position, member.size);
+    throw HostError(FileMessage(archive, "the archive plug-in could not extract " + shown +
+                                             (why.empty() ? "" : ": " + why)));
+  }
+  if (block->size() != member.size)
+    throw HostError(FileMessage(
+        archive, "the archive plug-in delivered " + std::to_string(block->size()) + " bytes for " +
+                     shown + ", which has " + std::to_string(member.size)));
+  return block;
+}
+
+std::unique_ptr<ReceivedBlock> TakeMemberHead(const Plugin& plugin, const std::string& archive,
+                                              const ArchiveMember& member, std::size_t limit) {
+  const std::size_t size = std::min<std::size_t>(member.size, limit);
+  if (size == 0) return std::make_unique<ReceivedBlock>(nullptr);
+  try {
+    const Bytes head = ReadFileRange(archive, member.position, size);
+    return plugin.ExtractFromImage(head);
+  } catch (const HostError&) {
+    return nullptr;
+  }
+}
