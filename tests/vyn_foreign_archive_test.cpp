@@ -1,6 +1,7 @@
 // vyn on archives made by other tools: members that share a position,
 // members of one name, names in the code page of their maker, names that
-// would lead elsewhere, and the choice of members by name and pattern. The
+// would lead elsewhere, the choice of members by name and pattern, and
+// pictures converted straight out of them. The
 // archives are built directly by the tests' own writer, never by vyn pack.
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <set>
 
 #include "arc_writer.h"
+#include "gp8_writer.h"
 #include "host_test_support.h"
 
 namespace {
@@ -321,5 +323,103 @@ TEST_F(ForeignArchive, PackStoresNamesInTheCodePageAndListingGivesThemBack) {
   }
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+TEST_F(ForeignArchive, PicturesAreConvertedStraightOutOfTheArchive) {
+  // Three records at one position: the whole extent with bytes after the
+  // picture, the picture, and the picture cut short. Then a second picture
+  // whose converted name is the first one's, and text.
+  const Bytes a = LiteralPicture(3, 2, TextBytes("abcdef"));
+  const Bytes b = LiteralPicture(2, 2, TextBytes("wxyz"));
+  const Bytes notes = TextBytes("not a picture");
+  Bytes data = a;
+  for (const char c : std::string("TRAILER")) data.push_back(static_cast<unsigned char>(c));
+  data.insert(data.end(), b.begin(), b.end());
+  data.insert(data.end(), notes.begin(), notes.end());
+  const auto size = [](const Bytes& bytes) { return static_cast<std::uint32_t>(bytes.size()); };
+  const std::uint32_t at = 104;
+  const std::string archive = Write(
+      "pics.ARC",
+      ArcImage(5,
+               {ArcEntry("WHOLE.DAT", size(a) + 7, at), ArcEntry("A.GP8", size(a), at),
+                ArcEntry("CUT.GP8", size(a) - 3, at), ArcEntry("A.PIC", size(b), at + size(a) + 7),
+                ArcEntry("notes.txt", size(notes), at + size(a) + 7 + size(b))},
+               false, data));
+  // What converting the pictures as files of their own gives.
+  std::map<std::string, Bytes> as;
+  for (const auto& [name, picture] : {std::pair{"a", a}, std::pair{"b", b}}) {
+    for (const char* type : {"png", "bmp"}) {
+      const std::string file = name + std::string(".") + type;
+      EXPECT_EQ(Vyn({"convert", Write(name + std::string(".GP8"), picture), "-o", dir_.File(file)})
+                    .status,
+                0);
+      as[file] = ReadBytes(dir_.File(file));
+    }
+  }
+
+  struct Case {
+    std::vector<std::string> args;  // OUT stands for the output directory
+    int status;
+    std::map<std::string, Bytes> files;
+    std::string out;  // a part of standard output
+    std::string err;  // a part of standard error
+  };
+  const std::string cut_reason = "CUT.GP8: the image plug-in could not decode it: its pixel stream";
+  const std::vector<Case> cases = {
+      {{"convert", archive, "-o", "OUT"},
+       1,
+       {{"WHOLE.png", as["a.png"]}, {"A.png", as["a.png"]}, {"A~2.png", as["b.png"]}},
+       "converted 3 of 4 pictures",
+       cut_reason},
+      {{"convert", archive, "--format", "bmp", "-o", "OUT"},
+       1,
+       {{"WHOLE.bmp", as["a.bmp"]}, {"A.bmp", as["a.bmp"]}, {"A~2.bmp", as["b.bmp"]}},
+       "; 1 other member left out",
+       "the later one is written as A~2.bmp"},
+      {{"convert", archive + ":A.PIC", "-o", "OUT/one.png"},
+       0,
+       {{"one.png", as["b.png"]}},
+       "converted " + archive + ":A.PIC into",
+       ""},
+      {{"convert", archive + ":a.p?c", "--ignore-case", "-o", "OUT/one.bmp"},
+       0,
+       {{"one.bmp", as["b.bmp"]}},
+       "",
+       ""},
+      {{"convert", archive + ":A.*", "-o", "OUT/one.png"}, 2, {}, "", "chooses 2 pictures"},
+      {{"convert", archive + ":notes.txt", "-o", "OUT/one.png"},
+       1,
+       {},
+       "",
+       "notes.txt is not a picture"},
+      {{"convert", archive + ":A.GP8", "--format", "bmp", "-o", "OUT/one.png"},
+       2,
+       {},
+       "",
+       "does not end in .bmp"},
+      {{"extract", "--convert", "png", archive, "-o", "OUT", "notes.txt", "A.GP8", "CUT.GP8"},
+       1,
+       {{"notes.txt", notes}, {"A.png", as["a.png"]}},
+       "extracted 2 of 3 members",
+       cut_reason},
+  };
+  for (const Case& c : cases) {
+    const std::string out = Out();
+    std::filesystem::create_directory(out);
+    std::vector<std::string> args;
+    for (const std::string& arg : c.args)
+      args.push_back(arg.rfind("OUT", 0) == 0 ? out + arg.substr(3) : arg);
+    SCOPED_TRACE(args[1] + " " + args[2]);
+    const VynRun run = Vyn(args);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(FilesIn(out), c.files);
+    EXPECT_TRUE(Contains(run.out, c.out)) << run.out;
+    EXPECT_TRUE(Contains(run.err, c.err)) << run.err;
+  }
+  EXPECT_EQ(TextBytes(Vyn({"convert", archive + ":A.GP8", "-o", "-"}).out), as["a.png"]);
+}
 
 }  // namespace

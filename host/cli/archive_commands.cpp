@@ -1,21 +1,23 @@
 // vyn list, vyn extract, vyn pack: archives through the archive plug-in, and
 // the writer that makes them.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <new>
 #include <set>
 
-#include "host/formats/arc_writer.h"
 #include "host/cli/command_support.h"
-#include "host/host_error.h"
+#include "host/cli/progress.h"
+#include "host/cli/text_output.h"
 #include "host/files/member_names.h"
 #include "host/files/name_encoding.h"
-#include "host/cli/progress.h"
+#include "host/formats/arc_writer.h"
+#include "host/host_error.h"
 #include "host/plugins/archive_members.h"
-#include "host/cli/text_output.h"
 
 namespace {
 
@@ -29,6 +31,8 @@ struct NamedMember {
   std::u32string decoded;
   std::string shown;
   bool found_by_position = true;  // GetFile's lookup by position finds it
+  std::u32string output;          // the name it is written under
+  const Plugin* image = nullptr;  // when converting: the image plug-in that recognises it
 };
 
 std::vector<NamedMember> Named(const std::vector<ArchiveMember>& members,
@@ -38,7 +42,9 @@ std::vector<NamedMember> Named(const std::vector<ArchiveMember>& members,
   for (std::size_t i = 0; i < members.size(); ++i) {
     std::u32string decoded = encoding.Decode(members[i].name);
     std::string shown = ShownName(decoded);
-    named.push_back({&members[i], i, std::move(decoded), std::move(shown), found[i]});
+    std::u32string output = decoded;
+    named.push_back(
+        {&members[i], i, std::move(decoded), std::move(shown), found[i], std::move(output)});
   }
   return named;
 }
@@ -131,25 +137,27 @@ class OutputNames {
  public:
   OutputNames(const std::vector<NamedMember>& chosen, bool later_replaces)
       : later_replaces_(later_replaces) {
-    for (const NamedMember& named : chosen) own_.insert(FileNameKey(MemberFileName(named.decoded)));
+    for (const NamedMember& named : chosen) own_.insert(FileNameKey(MemberFileName(named.output)));
   }
 
   // The file name for the member, and a note when it is not its own name.
   std::filesystem::path For(const NamedMember& named, std::string& note) {
     note.clear();
-    std::filesystem::path file = MemberFileName(named.decoded);
-    const auto [earlier, first] = taken_.emplace(FileNameKey(file), named.shown);
+    std::filesystem::path file = MemberFileName(named.output);
+    const auto [earlier, first] = taken_.emplace(FileNameKey(file), ShownName(named.output));
     if (first) return file;
-    const std::string clash = earlier->second == named.shown
-                                  ? "holds more than one member named " + named.shown
-                                  : "holds members " + earlier->second + " and " + named.shown +
-                                        ", which name one file here";
+    const std::string written = ShownName(named.output);
+    const std::string clash =
+        earlier->second == written
+            ? (written == named.shown ? "holds more than one member named " + named.shown
+                                      : "holds more than one member written as " + written)
+            : "holds members " + earlier->second + " and " + written + ", which name one file here";
     if (later_replaces_) {
       note = clash + "; the later one is kept";
       return file;
     }
     for (unsigned n = 2;; ++n) {
-      const std::u32string numbered = NumberedName(named.decoded, n);
+      const std::u32string numbered = NumberedName(named.output, n);
       file = MemberFileName(numbered);
       const std::u32string key = FileNameKey(file);
       if (own_.count(key) == 0 && taken_.emplace(key, ShownName(numbered)).second) {
@@ -162,7 +170,7 @@ class OutputNames {
  private:
   bool later_replaces_;
   std::set<std::u32string> own_;                 // the names the members come with
-  std::map<std::u32string, std::string> taken_;  // by this run, with the member shown
+  std::map<std::u32string, std::string> taken_;  // by this run, with the name shown
 };
 
 std::filesystem::path OutputPath(const std::string& directory, const std::filesystem::path& file) {
@@ -184,28 +192,78 @@ bool IsTheArchive(const std::filesystem::path& path, const std::string& archive)
   return std::filesystem::equivalent(path, SystemPath(archive), error) && !error;
 }
 
+// What a conversion writes a picture as.
+struct Conversion {
+  PictureFileType type = PictureFileType::kUnknown;  // kUnknown: members as they are
+  const char* extension = "";
+  const char* noun = "";
+};
+
+Conversion ConversionFor(const std::string& format) {
+  if (format.empty()) return {};
+  return PictureFormatNamed(format) == PictureFileType::kPng
+             ? Conversion{PictureFileType::kPng, ".png", "PNG"}
+             : Conversion{PictureFileType::kBmp, ".bmp", "BMP"};
+}
+
+// The name with its extension, if any, replaced: A.GP8 gives A.png.
+std::u32string WithExtension(const std::u32string& name, const char* extension) {
+  const std::size_t dot = name.rfind(U'.');
+  std::u32string converted = dot == std::u32string::npos || dot == 0 ? name : name.substr(0, dot);
+  for (const char* c = extension; *c != '\0'; ++c) converted += static_cast<char32_t>(*c);
+  return converted;
+}
+
+// Finds the chosen members that the image plug-in recognises, from their
+// heads alone, and names each after its conversion.
+void MarkPictures(const PluginSet& set, const Plugin& plugin, const std::string& archive,
+                  const Conversion& conversion, std::vector<NamedMember>& chosen) {
+  for (NamedMember& named : chosen) {
+    const auto head = TakeMemberHead(plugin, archive, *named.member, kHeadSize);
+    if (head == nullptr) continue;  // extracting it says why
+    named.image = set.Recognise(named.shown, ContentHead(head->bytes()), PluginKind::kImage);
+    if (named.image != nullptr) named.output = WithExtension(named.decoded, conversion.extension);
+  }
+}
+
+// The member's bytes, or for a picture being converted, the file it becomes.
+Bytes Converted(const Plugin& plugin, const std::string& archive, const NamedMember& named,
+                const Conversion& conversion, const RowProgress& rows = {}) {
+  const auto block = Take(plugin, archive, named);
+  try {
+    return ConvertPicture(*named.image, block->bytes(), conversion.type, rows);
+  } catch (const HostError& error) {
+    throw HostError(FileMessage(archive, named.shown + ": " + error.what()));
+  } catch (const std::bad_alloc&) {
+    throw HostError(FileMessage(archive, named.shown + ": out of memory"));
+  }
+}
+
 int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
-                         const std::vector<NamedMember>& chosen) {
+                         const Conversion& conversion, const std::vector<NamedMember>& chosen,
+                         std::size_t left_out) {
   const std::string& archive = options.archive;
   const std::string& directory = options.directory;
   const std::uint64_t archive_size = RegularFileSize(archive);
   MakeDirectories(directory);
   std::uint64_t total_bytes = 0;
   for (const NamedMember& named : chosen) total_bytes += named.member->size;
-  ProgressBar progress(total_bytes, chosen.size(), "members");
+  ProgressBar progress(total_bytes, chosen.size(), options.pictures_only ? "pictures" : "members");
   OutputNames names(chosen, options.overwrite);
+  const char* verb = options.pictures_only ? "converted" : "extracted";
   int status = 0;
   std::uint64_t done_bytes = 0;
   std::uint64_t written_bytes = 0;
-  std::size_t extracted = 0;
+  std::size_t written = 0;
+  std::size_t converted = 0;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < chosen.size(); ++i) {
     const NamedMember& named = chosen[i];
     try {
-      const std::string problem = UnsafeNameProblem(named.decoded, directory);
+      const std::string problem = UnsafeNameProblem(named.output, directory);
       if (!problem.empty())
         throw HostError(
-            FileMessage(archive, "member \"" + named.shown + "\" is not extracted: " + problem));
+            FileMessage(archive, "member \"" + named.shown + "\" is not " + verb + ": " + problem));
       CheckWithinArchive(archive, archive_size, named);
       std::string note;
       const std::filesystem::path target = OutputPath(directory, names.For(named, note));
@@ -214,15 +272,20 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
         Complain("note: " + FileMessage(archive, note));
       }
       if (IsTheArchive(target, archive))
-        throw HostError(FileMessage(archive, "member \"" + named.shown +
-                                                 "\" is not extracted: it would replace the "
-                                                 "archive being read"));
+        throw HostError(FileMessage(archive, "member \"" + named.shown + "\" is not " + verb +
+                                                 ": it would replace the archive being read"));
       if (options.keep_existing && Exists(target)) {
         ++kept;
+      } else if (named.image != nullptr) {
+        const Bytes file = Converted(plugin, archive, named, conversion);
+        WriteFileAtomically(target, file);
+        ++written;
+        ++converted;
+        written_bytes += file.size();
       } else {
         const auto block = Take(plugin, archive, named);
         WriteFileAtomically(target, {block->data(), block->size()});
-        ++extracted;
+        ++written;
         written_bytes += named.member->size;
       }
     } catch (const HostError& error) {
@@ -234,11 +297,48 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
     progress.Update(done_bytes, i + 1);
   }
   progress.Finish();
-  std::cout << "extracted " << extracted << " of " << Counted(chosen.size(), "member") << " ("
-            << Counted(written_bytes, "byte") << ") from " << archive << " into " << directory;
+  std::cout << verb << ' ' << written << " of "
+            << Counted(chosen.size(), options.pictures_only ? "picture" : "member") << " ("
+            << Counted(written_bytes, "byte");
+  if (!options.pictures_only && conversion.type != PictureFileType::kUnknown)
+    std::cout << ", " << Counted(converted, "picture") << " as " << conversion.noun;
+  std::cout << ") from " << archive << " into " << directory;
+  if (left_out != 0) std::cout << "; " << Counted(left_out, "other member") << " left out";
   if (kept != 0) std::cout << "; " << Counted(kept, "file") << " already there left alone";
   std::cout << '\n';
   return status;
+}
+
+// The one picture chosen, converted into a file of its own or onto
+// standard output.
+int ConvertToFile(const Plugin& plugin, const ExtractOptions& options, const Conversion& conversion,
+                  const std::vector<NamedMember>& pictures) {
+  const std::string& archive = options.archive;
+  const std::string& output = options.picture_file;
+  if (pictures.size() != 1) {
+    std::string names;
+    for (std::size_t i = 0; i < pictures.size() && i < 3; ++i)
+      names += (i == 0 ? "" : ", ") + pictures[i].shown;
+    throw UsageError(
+        FileMessage(archive, "the member asked for chooses " + Counted(pictures.size(), "picture") +
+                                 " (" + names + (pictures.size() > 3 ? ", ..." : "") + "), and " +
+                                 output + " is one file; give a directory to -o instead"));
+  }
+  const NamedMember& named = pictures.front();
+  CheckWithinArchive(archive, RegularFileSize(archive), named);
+  if (output != kStandardOutput && SameFile(archive, output))
+    throw HostError(FileMessage(output, "is the archive being read; choose another output name"));
+  ProgressBar progress(0, 0, "writing " + BaseName(output));
+  const Bytes file =
+      Converted(plugin, archive, named, conversion, [&](std::uint64_t rows, std::uint64_t total) {
+        progress.SetTotal(total);
+        progress.Update(rows, 0);
+      });
+  progress.Finish();
+  WriteFileAtomically(output, file);
+  if (output == kStandardOutput) return 0;  // the picture is the output
+  std::cout << "converted " << archive << ":" << named.shown << " into " << output << '\n';
+  return 0;
 }
 
 // The member name a file is stored under: its base name in the archive's
@@ -292,7 +392,9 @@ int RunList(const CommandContext& context, const std::string& archive, bool json
 
 int RunExtract(const CommandContext& context, const ExtractOptions& options) {
   const NameEncoding encoding(options.encoding);
+  const Conversion conversion = ConversionFor(options.convert);
   const PluginSet set = PluginsFor(context);
+  if (conversion.type != PictureFileType::kUnknown) RequireKind(set, PluginKind::kImage);
   const Plugin& plugin = RecogniseFile(set, options.archive, PluginKind::kArchive);
   const std::vector<ArchiveMember> members = plugin.List(options.archive);
 
@@ -307,9 +409,27 @@ int RunExtract(const CommandContext& context, const ExtractOptions& options) {
     Complain(FileMessage(options.archive, "has " + unused));
     status = 1;
   }
+  std::size_t left_out = 0;
+  if (conversion.type != PictureFileType::kUnknown) {
+    MarkPictures(set, plugin, options.archive, conversion, chosen);
+    if (options.pictures_only) {
+      const auto others = std::stable_partition(
+          chosen.begin(), chosen.end(), [](const NamedMember& named) { return named.image; });
+      left_out = static_cast<std::size_t>(chosen.end() - others);
+      if (!options.picture_file.empty() && others == chosen.begin() && others != chosen.end())
+        throw HostError(
+            FileMessage(options.archive,
+                        others->shown + " is not a picture that the image plug-in recognises"));
+      chosen.erase(others, chosen.end());
+    }
+    if (!options.picture_file.empty()) {
+      if (status != 0) return status;
+      return ConvertToFile(plugin, options, conversion, chosen);
+    }
+  }
   const int written = options.to_stdout
                           ? ExtractToStandardOutput(plugin, options.archive, chosen)
-                          : ExtractIntoDirectory(plugin, options, chosen);
+                          : ExtractIntoDirectory(plugin, options, conversion, chosen, left_out);
   return written != 0 ? written : status;
 }
 

@@ -33,3 +33,19 @@ const Plugin& RecogniseFile(const PluginSet& set, const std::string& path, Plugi
                                           : "not recognised as a picture by any image plug-in"));
   return *plugin;
 }
+
+Bytes ConvertPicture(const Plugin& image, std::span<const unsigned char> picture,
+                     PictureFileType type, const RowProgress& progress) {
+  IndexedPicture indexed;
+  {
+    const DeliveredPicture delivered = image.PictureInMemory(picture);
+    indexed = PictureFromDib(delivered.header, delivered.pixels);
+  }
+  return EncodePicture(indexed, type, progress);
+}
+
+PictureFileType PictureFormatNamed(const std::string& format) {
+  if (format == "png") return PictureFileType::kPng;
+  if (format == "bmp") return PictureFileType::kBmp;
+  throw UsageError("the picture format must be png or bmp, not \"" + format + "\"");
+}

@@ -1,9 +1,11 @@
 // What several commands share: the plug-ins, and a file recognised by one.
 #pragma once
 
+#include <span>
 #include <string>
 
 #include "host/cli/commands.h"
+#include "host/formats/picture_io.h"
 #include "host/plugins/plugin_host.h"
 
 // The plug-ins of the directory the command line and environment name.
@@ -15,3 +17,11 @@ void RequireKind(const PluginSet& set, PluginKind kind);
 // HostError naming the file when it cannot be read or no plug-in of the kind
 // recognises it.
 const Plugin& RecogniseFile(const PluginSet& set, const std::string& path, PluginKind kind);
+
+// A picture in memory decoded through the image plug-in and encoded as a PNG
+// or BMP file. Throws HostError with the reason only, without a name.
+Bytes ConvertPicture(const Plugin& image, std::span<const unsigned char> picture,
+                     PictureFileType type, const RowProgress& progress = {});
+
+// "png" or "bmp" as a file type; UsageError for anything else.
+PictureFileType PictureFormatNamed(const std::string& format);

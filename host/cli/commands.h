@@ -26,13 +26,25 @@ struct ExtractOptions {
   bool keep_existing = false;        // leave files already in the directory alone
   bool overwrite = false;            // a later member of a name replaces an earlier one
   bool ignore_case = false;          // in names and patterns
+  // "png" or "bmp": members the image plug-in recognises are decoded and
+  // written so, under their names with that extension. Empty: every member
+  // as it is stored.
+  std::string convert;
+  bool pictures_only = false;  // with convert: members that are not pictures are left out
+  std::string picture_file;    // with convert: the one picture chosen goes to this file
 };
 int RunExtract(const CommandContext& context, const ExtractOptions& options);
 
 int RunPack(const CommandContext& context, const std::string& archive, bool scramble,
             const std::vector<std::string>& files, const std::string& encoding);
-int RunConvert(const CommandContext& context, const std::string& picture,
-               const std::string& output);
+struct ConvertOptions {
+  std::string source;        // a picture, an archive, or ARCHIVE:MEMBER with a name or pattern
+  std::string output;        // a file, a directory for an archive's pictures, or empty
+  std::string format;        // "png" or "bmp"; empty: from the output's name, else PNG
+  std::string encoding;      // of an archive's member names
+  bool ignore_case = false;  // in the member's name or pattern
+};
+int RunConvert(const CommandContext& context, const ConvertOptions& options);
 struct ViewRequest {
   std::vector<std::string> paths;
   bool recursive = false;

@@ -9,9 +9,9 @@
 #include <new>
 
 #include "host/cli/commands.h"
-#include "host/host_error.h"
-#include "host/files/name_encoding.h"
 #include "host/files/interrupt.h"
+#include "host/files/name_encoding.h"
+#include "host/host_error.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -168,8 +168,15 @@ int main(int argc, char** argv) {
       "written as NAME~2.EXT)");
   extract->add_flag("--ignore-case", extract_options.ignore_case,
                     "Match MEMBER names and patterns whatever their case");
+  CLI::Option* convert_members =
+      extract
+          ->add_option("--convert", extract_options.convert,
+                       "Write each member the image plug-in recognises as a picture in this "
+                       "format, png or bmp, named with its extension; other members as they are")
+          ->type_name("FORMAT")
+          ->check(CLI::IsMember({"png", "bmp"}));
   AddEncodingOption(*extract, extract_options.encoding);
-  to_stdout->excludes(output)->excludes(keep)->excludes(overwrite);
+  to_stdout->excludes(output)->excludes(keep)->excludes(overwrite)->excludes(convert_members);
   keep->excludes(overwrite);
   extract->footer(
       "Every member goes through the archive plug-in's GetFile, each with its own listed size, "
@@ -186,20 +193,40 @@ int main(int argc, char** argv) {
       "left\n"
       "half-written.");
 
-  std::string convert_picture;
-  std::string convert_output;
+  ConvertOptions convert_options;
+  convert_options.encoding = NameEncoding::kDefault;
   CLI::App* convert = app.add_subcommand(
-      "convert", "Decode a picture through its plug-in and write it as PNG or BMP");
-  convert->add_option("PICTURE", convert_picture, "The picture (GP8)")->required();
+      "convert", "Decode pictures through the image plug-in and write them as PNG or BMP");
   convert
-      ->add_option("-o,--output", convert_output,
-                   "Output file, .png or .bmp, or - for PNG on standard output (default: "
-                   "PICTURE's name with .png)")
+      ->add_option("SOURCE", convert_options.source,
+                   "A picture (GP8), an archive, or ARCHIVE:MEMBER for one member (a name or "
+                   "pattern)")
+      ->required();
+  convert
+      ->add_option("-o,--output", convert_options.output,
+                   "Output file, .png or .bmp, or - for standard output; for an archive's "
+                   "pictures a directory (default: PICTURE's name with .png; for an archive the "
+                   "current directory)")
       ->type_name("OUT");
+  convert->add_option("--format", convert_options.format, "png or bmp (default: png)")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"png", "bmp"}));
+  convert->add_flag("--ignore-case", convert_options.ignore_case,
+                    "Match the MEMBER name or pattern whatever its case");
+  AddEncodingOption(*convert, convert_options.encoding);
   convert->footer(
       "The output is the 8-bit bitmap the image plug-in delivers, with its 256-entry palette, "
       "rows\n"
-      "top first.");
+      "top first. From an archive, every member the image plug-in recognises is decoded in "
+      "memory and\n"
+      "written into the directory as its name with .png (or .bmp); other members are left out. "
+      "Names,\n"
+      "refusals and numbered names (A~2.png) are as in extract. ARCHIVE:MEMBER with -o OUT.png "
+      "writes\n"
+      "that one picture, for example:\n"
+      "  vyn convert demo.ARC -o pictures\n"
+      "  vyn convert demo.ARC:SAMPLE.GP8 -o sample.png\n"
+      "  vyn convert 'demo.ARC:*.GP8' --format bmp -o pictures");
 
   std::string pack_archive;
   bool pack_scramble = false;
@@ -288,7 +315,7 @@ int main(int argc, char** argv) {
     if (*identify) status = RunIdentify(context, identify_files);
     if (*list) status = RunList(context, list_archive, list_json, list_encoding);
     if (*extract) status = RunExtract(context, extract_options);
-    if (*convert) status = RunConvert(context, convert_picture, convert_output);
+    if (*convert) status = RunConvert(context, convert_options);
     if (*pack) status = RunPack(context, pack_archive, pack_scramble, pack_files, pack_encoding);
     if (*encode) status = RunEncode(context, encode_image, encode_output);
     if (*view) status = RunView(context, view_request);

@@ -1,14 +1,18 @@
 // vyn convert, vyn encode: pictures through the image plug-in, and the
-// encoder that makes them.
+// encoder that makes them. Converting an archive's pictures is extraction
+// with conversion, in archive_commands.
+#include <filesystem>
 #include <iostream>
 #include <new>
+#include <optional>
+#include <system_error>
 
 #include "host/cli/command_support.h"
-#include "host/formats/gp8_encoder.h"
-#include "host/host_error.h"
-#include "host/formats/picture_io.h"
 #include "host/cli/progress.h"
 #include "host/cli/text_output.h"
+#include "host/formats/gp8_encoder.h"
+#include "host/formats/picture_io.h"
+#include "host/host_error.h"
 
 namespace {
 
@@ -42,25 +46,104 @@ std::vector<Rgb> FullPalette(const std::vector<Rgb>& palette) {
   return full;
 }
 
-std::string DefaultOutput(const std::string& picture) {
+std::string DefaultOutput(const std::string& picture, PictureFileType type) {
   const std::size_t name_at = picture.size() - BaseName(picture).size();
   const std::size_t dot = picture.rfind('.');
   const std::string stem =
       dot != std::string::npos && dot > name_at ? picture.substr(0, dot) : picture;
-  return stem + ".png";
+  return stem + (type == PictureFileType::kBmp ? ".bmp" : ".png");
+}
+
+bool IsRegularFile(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(SystemPath(path), error);
+}
+
+bool IsDirectory(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(SystemPath(path), error);
+}
+
+// ARCHIVE:MEMBER split at the first ":" after a file's name, so that a
+// colon in a path (C:\ on Windows) or in the member's name still works; a
+// file of the whole name is that file.
+struct Source {
+  std::string path;
+  std::optional<std::string> member;
+};
+
+Source SplitSource(const std::string& source) {
+  if (IsRegularFile(source)) return {source, std::nullopt};
+  for (std::size_t colon = source.find(':'); colon != std::string::npos;
+       colon = source.find(':', colon + 1)) {
+    const std::string path = source.substr(0, colon);
+    if (!path.empty() && IsRegularFile(path)) return {path, source.substr(colon + 1)};
+  }
+  return {source, std::nullopt};  // reading it says what is wrong
+}
+
+// The type an output file's name asks for, checked against --format.
+PictureFileType OutputType(const std::string& output, const std::string& format) {
+  const PictureFileType named = PictureFileTypeOf(output);
+  if (format.empty())
+    return named == PictureFileType::kUnknown && output == kStandardOutput ? PictureFileType::kPng
+                                                                           : named;
+  const PictureFileType asked = PictureFormatNamed(format);
+  if (output != kStandardOutput && named != asked)
+    throw UsageError(FileMessage(
+        output, "the output name does not end in ." + format + ", the --format asked for"));
+  return asked;
+}
+
+int ConvertArchive(const CommandContext& context, const ConvertOptions& options,
+                   const Source& source) {
+  ExtractOptions extract;
+  extract.archive = source.path;
+  if (source.member) extract.members = {*source.member};
+  extract.encoding = options.encoding;
+  extract.ignore_case = options.ignore_case;
+  extract.pictures_only = true;
+  const bool one_file = options.output == kStandardOutput ||
+                        (PictureFileTypeOf(options.output) != PictureFileType::kUnknown &&
+                         !IsDirectory(options.output));
+  if (one_file) {
+    extract.convert =
+        OutputType(options.output, options.format) == PictureFileType::kBmp ? "bmp" : "png";
+    extract.picture_file = options.output;
+  } else {
+    extract.convert = options.format.empty() ? "png" : options.format;
+    if (!options.output.empty()) extract.directory = options.output;
+  }
+  return RunExtract(context, extract);
 }
 
 }  // namespace
 
-int RunConvert(const CommandContext& context, const std::string& picture,
-               const std::string& output_option) {
-  const std::string output = output_option.empty() ? DefaultOutput(picture) : output_option;
-  const PictureFileType type =
-      output == kStandardOutput ? PictureFileType::kPng : PictureFileTypeOf(output);
+int RunConvert(const CommandContext& context, const ConvertOptions& options) {
+  if (!options.format.empty()) PictureFormatNamed(options.format);  // a usage error first
+  const PluginSet set = PluginsFor(context);
+  const Source source = SplitSource(options.source);
+  if (set.Has(PluginKind::kArchive)) {
+    const Bytes head = ReadHead(source.path, kHeadSize);
+    if (set.Recognise(source.path, head, PluginKind::kArchive) != nullptr)
+      return ConvertArchive(context, options, source);
+  }
+  if (source.member)
+    throw HostError(FileMessage(source.path,
+                                "not recognised as an archive by any archive "
+                                "plug-in, so it has no member \"" +
+                                    *source.member + "\""));
+
+  const std::string& picture = source.path;
+  const std::string output =
+      options.output.empty()
+          ? DefaultOutput(picture,
+                          options.format == "bmp" ? PictureFileType::kBmp : PictureFileType::kPng)
+          : options.output;
+  const PictureFileType type = OutputType(output, options.format);
   if (type == PictureFileType::kUnknown)
     throw UsageError(FileMessage(output, "the output name must end in .png or .bmp"));
 
-  const PluginSet set = PluginsFor(context);
   const Plugin& plugin = RecogniseFile(set, picture, PluginKind::kImage);
   if (SameFile(picture, output))
     throw HostError(

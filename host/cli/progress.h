@@ -17,6 +17,8 @@ class ProgressBar {
   ProgressBar& operator=(const ProgressBar&) = delete;
 
   void Update(std::uint64_t done_bytes, std::uint64_t done_items);
+  // For work whose size is learnt only once it has begun.
+  void SetTotal(std::uint64_t total_bytes) { total_bytes_ = total_bytes; }
   // Clears the bar's line, if one was drawn.
   void Finish();
 

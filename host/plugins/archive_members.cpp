@@ -31,10 +31,16 @@ std::unique_ptr<ReceivedBlock> TakeMember(const Plugin& plugin, const std::strin
                                              (why.empty() ? "" : ": " + why)));
   }
   if (block->size() != member.size)
-    throw HostError(FileMessage(
-        archive, "the archive plug-in delivered " + std::to_string(block->size()) + " bytes for " +
-                     shown + ", which has " + std::to_string(member.size)));
+    throw HostError(FileMessage(archive, "the archive plug-in delivered " +
+                                             std::to_string(block->size()) + " bytes for " + shown +
+                                             ", which has " + std::to_string(member.size)));
   return block;
+}
+
+Bytes ContentHead(std::span<const unsigned char> bytes) {
+  Bytes head(kHeadSize, 0);
+  std::copy_n(bytes.begin(), std::min(bytes.size(), head.size()), head.begin());
+  return head;
 }
 
 std::unique_ptr<ReceivedBlock> TakeMemberHead(const Plugin& plugin, const std::string& archive,

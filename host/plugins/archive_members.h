@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ std::vector<bool> FoundByPosition(const std::vector<ArchiveMember>& members);
 std::unique_ptr<ReceivedBlock> TakeMember(const Plugin& plugin, const std::string& archive,
                                           const ArchiveMember& member, bool found_by_position,
                                           const std::string& shown);
+
+// The first kHeadSize bytes, padded with zeros, as a content test takes a
+// file's head.
+Bytes ContentHead(std::span<const unsigned char> bytes);
 
 // At most the first `limit` bytes of the member, as a content test needs
 // them: the listed bytes read by the host and handed to GetFile as memory

@@ -4,21 +4,14 @@
 #include <filesystem>
 #include <system_error>
 
-#include "host/host_error.h"
 #include "host/files/member_names.h"
 #include "host/files/name_encoding.h"
+#include "host/host_error.h"
 #include "host/plugins/archive_members.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The input's first bytes, as a content test sees them.
-Bytes HeadOf(std::span<const unsigned char> bytes) {
-  Bytes head(kHeadSize, 0);
-  std::copy_n(bytes.begin(), std::min(bytes.size(), head.size()), head.begin());
-  return head;
-}
 
 void AddFile(const PluginSet& plugins, const std::string& path, bool named,
              std::vector<ViewInput>& inputs,
@@ -43,7 +36,7 @@ void AddFile(const PluginSet& plugins, const std::string& path, bool named,
         // opening it says why.
         const auto member_head = TakeMemberHead(*input.plugin, path, members[i], kHeadSize);
         if (member_head != nullptr)
-          entry.picture = plugins.Recognise(entry.member.name, HeadOf(member_head->bytes()),
+          entry.picture = plugins.Recognise(entry.member.name, ContentHead(member_head->bytes()),
                                             PluginKind::kImage) != nullptr;
         input.members.push_back(std::move(entry));
       }

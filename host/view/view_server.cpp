@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
-#include "host/host_error.h"
 #include "host/formats/picture_io.h"
+#include "host/host_error.h"
 #include "host/plugins/archive_members.h"
 #include "host/view/page_files.h"
 #include "host/view/thumbnail_cache.h"
@@ -29,12 +29,6 @@ struct Refusal {
   int status;
   std::string reason;
 };
-
-Bytes HeadOf(std::span<const unsigned char> bytes) {
-  Bytes head(kHeadSize, 0);
-  std::copy_n(bytes.begin(), std::min(bytes.size(), head.size()), head.begin());
-  return head;
-}
 
 void PutU32(std::string& out, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((value >> shift) & 0xFF);
@@ -185,7 +179,7 @@ struct ViewServer::State {
     const Held held = BytesOf(target);
     const std::span<const unsigned char> bytes = held.bytes();
     const std::string name = NameOf(target);
-    const Plugin* image = plugins.Recognise(name, HeadOf(bytes), PluginKind::kImage);
+    const Plugin* image = plugins.Recognise(name, ContentHead(bytes), PluginKind::kImage);
     if (image == nullptr)
       throw Refusal{422, name + " is not a picture that the image plug-in recognises"};
     try {
