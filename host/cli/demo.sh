@@ -1,7 +1,8 @@
 #!/bin/sh
 # The main job of vyn on sample data made by this project: a picture encoded
 # to GP8, packed with a text file into a scrambled ARC archive, identified,
-# listed and extracted, and the extracted picture converted back to PNG.
+# listed and extracted, and the picture converted back to PNG: once from the
+# extracted file and once straight out of the archive.
 #
 # Usage: host/cli/demo.sh BIN_DIR OUT_DIR
 #   BIN_DIR holds vyn, vyn-sample and the plug-ins; OUT_DIR is made afresh.
@@ -35,6 +36,7 @@ run list demo.ARC
 run list demo.ARC --json
 run extract demo.ARC -o extracted
 run convert extracted/sample.GP8 -o sample-back.png
+run convert demo.ARC -o pictures
 
 if cmp -s input/sample.png sample-back.png; then
   printf '\nThe picture came back through GP8, ARC and PNG unchanged, byte for byte.\n'
@@ -43,6 +45,10 @@ else
   exit 1
 fi
 cmp -s input/notes.txt extracted/notes.txt
+if ! cmp -s sample-back.png pictures/sample.png; then
+  printf '\nThe picture converted straight out of the archive differs.\n' >&2
+  exit 1
+fi
 
 printf '\nResults in %s:\n' "$out"
 printf '  input/           the sample picture and text\n'
@@ -50,6 +56,7 @@ printf '  sample.GP8       the picture encoded as GP8\n'
 printf '  demo.ARC         the archive, directory scrambled\n'
 printf '  extracted/       the members extracted from the archive\n'
 printf '  sample-back.png  the extracted picture converted back to PNG\n'
+printf '  pictures/        the archive'"'"'s pictures converted in memory, nothing extracted\n'
 
 printf '\nTo look inside the archive in a browser (Ctrl-C stops it):\n'
 printf '  %s/vyn view %s/demo.ARC\n' "$bin_given" "$out_given"
