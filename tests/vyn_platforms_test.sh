@@ -43,6 +43,43 @@ run() {
   )
 }
 
+# view PLATFORM ARCHIVE: vyn view on the archive, and what it serves saved as
+# files, to be compared like every other file. The address it prints holds a
+# random port and token, so it is read but not kept.
+view() {
+  platform=$1
+  (
+    cd "$work/$platform"
+    if [ "$platform" = native ]; then
+      "$native_bin/vyn" view --no-open "$2" >view.txt 2>&1 &
+    else
+      "$wine_run" "$wine_prefix" "$windows_bin/vyn.exe" view --no-open "$2" >view.txt 2>&1 &
+    fi
+    server=$!
+    address=""
+    tries=0
+    while [ -z "$address" ] && [ $tries -lt 240 ] && kill -0 $server 2>/dev/null; do
+      sleep 0.25
+      tries=$((tries + 1))
+      address=$(sed -n 's|^  \(http://127\.0\.0\.1:[0-9]*\)/?t=\([0-9a-f]*\)$|\1 \2|p' view.txt)
+    done
+    if [ -z "$address" ]; then
+      printf 'vyn view printed no address:\n' >served.txt
+      cat view.txt >>served.txt
+    else
+      base=${address% *}
+      token=${address#* }
+      curl -s -o served-inputs.json "$base/api/inputs?t=$token"
+      curl -s -o served-picture.png "$base/download/0/0/png?t=$token"
+      curl -s -o served-member.bin "$base/download/0/1/original?t=$token"
+      curl -s -o /dev/null -w '%{http_code} without the token\n' "$base/api/inputs" >served.txt
+    fi
+    kill $server 2>/dev/null
+    wait $server 2>/dev/null
+    rm -f view.txt
+  )
+}
+
 for platform in native windows; do
   mkdir -p "$work/$platform"
   if [ "$platform" = native ]; then
@@ -66,6 +103,10 @@ for platform in native windows; do
   run $platform convert sample.GP8 -o back.bmp
   run $platform convert input/plain.txt -o never.png
   run $platform convert sample.GP8 -o back.gif
+  run $platform convert scrambled.ARC -o pictures
+  run $platform convert 'plain.ARC:*.gp8' --ignore-case -o one.bmp
+  run $platform extract --convert png plain.ARC -o converted
+  view $platform plain.ARC
 done
 
 [ -n "${VYN_SHOW_LOG:-}" ] && cat "$work/native.log"

@@ -52,7 +52,7 @@ struct ViewRequest {
   bool open_browser = true;
   std::uint64_t max_pixels = 64'000'000;
 };
-// Serves until interrupted; status 2 where this build has no viewer.
+// Serves until interrupted (Ctrl-C, SIGTERM, the console closing).
 int RunView(const CommandContext& context, const ViewRequest& request);
 
 int RunEncode(const CommandContext& context, const std::string& image, const std::string& output);

@@ -1,23 +1,80 @@
 // vyn view: the inputs served to a browser until Ctrl-C.
+#if defined(_WIN32)
+#include <windows.h>
+// windows.h first
+#include <shellapi.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <condition_variable>
 #include <cstdlib>
 #include <iostream>
+#include <mutex>
 #include <thread>
 
 #include "host/cli/command_support.h"
 #include "host/cli/commands.h"
-#include "host/host_error.h"
 #include "host/cli/text_output.h"
+#include "host/host_error.h"
 #include "host/view/view_server.h"
 
+#if !defined(_WIN32)
 extern char** environ;
+#endif
 
 namespace {
+
+#if defined(_WIN32)
+
+// The default browser, through the shell's association for http addresses.
+bool OpenInBrowser(const std::string& address) {
+  const std::wstring wide(address.begin(), address.end());  // the address is ASCII
+  const auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  return result > 32;
+}
+
+// Ctrl-C, Ctrl-Break and the closing of the console, taken from the console
+// handler (which runs on a thread of its own) before the one that ends vyn.
+class StopRequest {
+ public:
+  StopRequest() {
+    instance_ = this;
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  }
+  ~StopRequest() {
+    SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    instance_ = nullptr;
+  }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    asked_.wait(lock, [this] { return stop_; });
+  }
+
+ private:
+  static BOOL WINAPI OnConsoleEvent(DWORD) {
+    StopRequest* request = instance_;
+    if (request == nullptr) return FALSE;
+    {
+      const std::lock_guard lock(request->mutex_);
+      request->stop_ = true;
+    }
+    request->asked_.notify_all();
+    return TRUE;
+  }
+
+  static inline StopRequest* instance_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable asked_;
+  bool stop_ = false;
+};
+
+#else
 
 // Hands the address to xdg-open when there is a desktop to open it on. The
 // opener runs on its own (a browser started by it may stay for as long as it
@@ -52,6 +109,29 @@ bool OpenInBrowser(const std::string& address) {
   return true;
 }
 
+// Ctrl-C and termination, taken by the waiting thread alone through
+// sigwait, so that the server is stopped cleanly from outside a signal
+// handler. Made before any other thread, which then holds them back too.
+class StopRequest {
+ public:
+  StopRequest() {
+    sigemptyset(&stopping_);
+    sigaddset(&stopping_, SIGINT);
+    sigaddset(&stopping_, SIGTERM);
+    sigaddset(&stopping_, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopping_, nullptr);
+  }
+  void Wait() {
+    int signal_number = 0;
+    sigwait(&stopping_, &signal_number);
+  }
+
+ private:
+  sigset_t stopping_;
+};
+
+#endif
+
 void SayOnError(const std::string& message) { Complain(message); }
 
 }  // namespace
@@ -69,14 +149,7 @@ int RunView(const CommandContext& context, const ViewRequest& request) {
   if (inputs.empty()) throw HostError("nothing to view: no archive or picture among the inputs");
   const std::size_t count = inputs.size();
 
-  // Ctrl-C and termination are taken by this thread alone, by sigwait, so
-  // that the server can be stopped cleanly from outside a signal handler.
-  sigset_t stopping;
-  sigemptyset(&stopping);
-  sigaddset(&stopping, SIGINT);
-  sigaddset(&stopping, SIGTERM);
-  sigaddset(&stopping, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
+  StopRequest stop;
 
   ViewOptions options;
   options.max_pixels = request.max_pixels;
@@ -94,8 +167,7 @@ int RunView(const CommandContext& context, const ViewRequest& request) {
   }
   std::cout << " Press Ctrl-C to stop." << std::endl;
 
-  int signal_number = 0;
-  sigwait(&stopping, &signal_number);
+  stop.Wait();
   server.Stop();
   serving.join();
   std::cout << "Stopped." << std::endl;
