@@ -320,6 +320,20 @@ Bytes ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t s
   return bytes;
 }
 
+void PrefetchFileRanges(const std::string& path,
+                        const std::vector<std::pair<std::uint64_t, std::size_t>>& ranges) {
+#if defined(POSIX_FADV_WILLNEED)
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  for (const auto& [offset, size] : ranges)
+    posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(size), POSIX_FADV_WILLNEED);
+  close(fd);
+#else
+  (void)path;
+  (void)ranges;
+#endif
+}
+
 void WriteStandardOutput(std::span<const unsigned char> bytes) {
   errno = 0;
   if ((!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) ||

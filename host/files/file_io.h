@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 using Bytes = std::vector<unsigned char>;
@@ -58,6 +59,11 @@ std::string ShownPath(const std::filesystem::path& path);
 // `size` bytes of a file from `offset` on. Throws HostError naming the file
 // when they cannot all be read.
 Bytes ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t size);
+// Tells the system that these ranges of the file are about to be read, so
+// that it fetches them all at once rather than one read after another. Only
+// a hint: nothing happens where the system takes none.
+void PrefetchFileRanges(const std::string& path,
+                        const std::vector<std::pair<std::uint64_t, std::size_t>>& ranges);
 // Writes bytes to standard output; throws HostError when the write or the
 // flush fails.
 void WriteStandardOutput(std::span<const unsigned char> bytes);

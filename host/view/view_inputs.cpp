@@ -29,6 +29,10 @@ void AddFile(const PluginSet& plugins, const std::string& path, bool named,
       input.kind = ViewInput::Kind::kArchive;
       const std::vector<ArchiveMember> members = input.plugin->List(path);
       const std::vector<bool> found = FoundByPosition(members);
+      std::vector<std::pair<std::uint64_t, std::size_t>> heads;
+      for (const ArchiveMember& member : members)
+        heads.emplace_back(member.position, std::min<std::size_t>(member.size, kHeadSize));
+      PrefetchFileRanges(path, heads);
       for (std::size_t i = 0; i < members.size(); ++i) {
         ViewMember entry{members[i], DisplayName(members[i].name), found[i], false};
         // A content test needs the member's head only, handed to GetFile
