@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
       "writes\n"
       "that one picture, for example:\n"
       "  vyn convert demo.ARC -o pictures\n"
-      "  vyn convert demo.ARC:SAMPLE.GP8 -o sample.png\n"
+      "  vyn convert demo.ARC:sample.GP8 -o sample.png\n"
       "  vyn convert 'demo.ARC:*.GP8' --format bmp -o pictures");
 
   std::string pack_archive;
