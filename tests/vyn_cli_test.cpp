@@ -61,7 +61,7 @@ TEST_F(VynCommandLine, HelpExplainsEveryCommand) {
   const VynRun help = Vyn({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* command :
-       {"plugins", "identify", "list", "extract", "convert", "pack", "encode"}) {
+       {"plugins", "identify", "list", "extract", "convert", "pack", "encode", "view"}) {
     EXPECT_TRUE(Contains(help.out, command)) << command;
     const VynRun own = Vyn({command, "--help"});
     EXPECT_EQ(own.status, 0) << command;
@@ -69,6 +69,8 @@ TEST_F(VynCommandLine, HelpExplainsEveryCommand) {
   }
   EXPECT_TRUE(Contains(Vyn({"list", "--help"}).out, "--json"));
   EXPECT_TRUE(Contains(Vyn({"pack", "--help"}).out, "--scramble"));
+  EXPECT_TRUE(Contains(Vyn({"convert", "--help"}).out, "ARCHIVE:MEMBER"));
+  EXPECT_TRUE(Contains(Vyn({"extract", "--help"}).out, "--convert"));
   EXPECT_TRUE(Contains(help.out, "VYN_PLUGINS"));
 }
 
