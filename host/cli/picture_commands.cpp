@@ -1,11 +1,9 @@
 // vyn convert, vyn encode: pictures through the image plug-in, and the
 // encoder that makes them. Converting an archive's pictures is extraction
 // with conversion, in archive_commands.
-#include <filesystem>
 #include <iostream>
 #include <new>
 #include <optional>
-#include <system_error>
 
 #include "host/cli/command_support.h"
 #include "host/cli/progress.h"
@@ -52,16 +50,6 @@ std::string DefaultOutput(const std::string& picture, PictureFileType type) {
   const std::string stem =
       dot != std::string::npos && dot > name_at ? picture.substr(0, dot) : picture;
   return stem + (type == PictureFileType::kBmp ? ".bmp" : ".png");
-}
-
-bool IsRegularFile(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(SystemPath(path), error);
-}
-
-bool IsDirectory(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_directory(SystemPath(path), error);
 }
 
 // ARCHIVE:MEMBER split at the first ":" after a file's name, so that a

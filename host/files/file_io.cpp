@@ -202,7 +202,12 @@ std::uint64_t RegularFileSize(const std::string& path) {
 
 bool IsRegularFile(const std::string& path) {
   std::error_code error;
-  return fs::is_regular_file(fs::path(path), error);
+  return fs::is_regular_file(SystemPath(path), error);
+}
+
+bool IsDirectory(const std::string& path) {
+  std::error_code error;
+  return fs::is_directory(SystemPath(path), error);
 }
 
 Bytes ReadWholeFile(const std::string& path) {

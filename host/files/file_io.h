@@ -30,8 +30,9 @@ Bytes ReadHead(const std::string& path, std::size_t size);
 // directory, unreadable).
 std::uint64_t RegularFileSize(const std::string& path);
 
-// True when the path names an existing regular file.
+// True when the path names an existing regular file, or directory.
 bool IsRegularFile(const std::string& path);
+bool IsDirectory(const std::string& path);
 
 // Creates the directory and its parents when missing; throws HostError when
 // that fails or something other than a directory has the name.
