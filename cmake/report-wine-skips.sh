@@ -5,7 +5,7 @@
 # only in name, because this machine cannot execute 32-bit programs, and why.
 # Prints nothing where Wine could run them.
 set -u
-if why=$(sh "$(dirname "$0")/can-run-i386.sh"); then
+if why=$(sh "$(dirname "$0")/can-run-wine.sh"); then
   exit 0
 fi
 suites=$(ctest --test-dir "$1" -N -L wine | sed -n 's/^ *Test *#[0-9]*: *//p' | tr '\n' ' ')

@@ -12,8 +12,8 @@ set -eu
 prefix=$1
 shift
 
-if ! why=$(sh "$(dirname "$0")/can-run-i386.sh"); then
-  echo "skipped: $why, so 32-bit Wine cannot start"
+if ! why=$(sh "$(dirname "$0")/can-run-wine.sh"); then
+  echo "skipped: $why"
   exit 77
 fi
 case $prefix in /*) ;; *) prefix=$PWD/$prefix ;; esac
