@@ -345,11 +345,7 @@ int ConvertToFile(const Plugin& plugin, const ExtractOptions& options, const Con
 // code page, which must give the same name back when listed.
 ArcSource SourceFor(const std::string& path, const NameEncoding& encoding) {
   const std::uint64_t size = RegularFileSize(path);
-#if defined(_WIN32)
-  const std::string name = AnsiToUtf8(BaseName(path));
-#else
   const std::string name = BaseName(path);
-#endif
   const std::string quoted = "its name \"" + ShownText(name) + "\"";
   std::string stored;
   for (std::size_t at = 0; at < name.size();) {

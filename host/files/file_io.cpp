@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -29,7 +30,7 @@ constexpr std::size_t kCopyChunk = 1 << 16;
 // A FILE closed on every path out of a function.
 class InputFile {
  public:
-  explicit InputFile(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {}
+  explicit InputFile(const std::string& path) : file_(OpenForReading(path)) {}
   ~InputFile() {
     if (file_ != nullptr) std::fclose(file_);
   }
@@ -107,7 +108,7 @@ Created CreateExclusively(const fs::path& path) {
     created.name_taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
                          (error == ERROR_ACCESS_DENIED &&
                           GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES);
-    created.reason = "system error " + std::to_string(error);
+    created.reason = WindowsReason(error);
     return created;
   }
   const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
@@ -184,6 +185,14 @@ bool StillOurs(const fs::path& path, std::uint64_t device, std::uint64_t inode) 
 
 }  // namespace
 
+std::FILE* OpenForReading(const std::string& path) {
+#if defined(_WIN32)
+  return _wfopen(SystemPath(path).c_str(), L"rb");
+#else
+  return std::fopen(path.c_str(), "rb");
+#endif
+}
+
 std::string SystemReason() {
   const int error = errno;
   return error != 0 ? std::strerror(error) : "unknown error";
@@ -191,12 +200,13 @@ std::string SystemReason() {
 
 std::uint64_t RegularFileSize(const std::string& path) {
   std::error_code error;
-  const fs::file_status status = fs::status(fs::path(path), error);
+  const fs::path system_path = SystemPath(path);
+  const fs::file_status status = fs::status(system_path, error);
   if (error || !fs::exists(status)) throw HostError(FileMessage(path, "no such file"));
   if (fs::is_directory(status)) throw HostError(FileMessage(path, "is a directory, not a file"));
   if (!fs::is_regular_file(status)) throw HostError(FileMessage(path, "is not a regular file"));
-  const std::uintmax_t size = fs::file_size(fs::path(path), error);
-  if (error) throw HostError(FileMessage(path, "cannot take its size: " + error.message()));
+  const std::uintmax_t size = fs::file_size(system_path, error);
+  if (error) throw HostError(FileMessage(path, "cannot take its size: " + ReasonText(error)));
   return size;
 }
 
@@ -212,11 +222,16 @@ bool IsDirectory(const std::string& path) {
 
 Bytes ReadWholeFile(const std::string& path) {
   const std::uint64_t size = RegularFileSize(path);
-  if (size > SIZE_MAX / 2) throw HostError(FileMessage(path, "too large to read into memory"));
+  if (size > SIZE_MAX / 2) throw HostError(FileMessage(path, NotEnoughMemory("it", size)));
   errno = 0;
   InputFile file(path);
   if (file.get() == nullptr) throw HostError(FileMessage(path, "cannot open: " + SystemReason()));
-  Bytes bytes(static_cast<std::size_t>(size));
+  Bytes bytes;
+  try {
+    bytes.resize(static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    throw HostError(FileMessage(path, NotEnoughMemory("it", size)));
+  }
   errno = 0;
   const std::size_t got = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file.get());
   if (got != bytes.size() || std::ferror(file.get()) != 0)
@@ -239,13 +254,13 @@ Bytes ReadHead(const std::string& path, std::size_t size) {
 
 void MakeDirectories(const std::string& path) {
   std::error_code error;
-  const fs::path directory(path);
+  const fs::path directory = SystemPath(path);
   if (fs::is_directory(directory, error)) return;
   fs::create_directories(directory, error);
   if (error || !fs::is_directory(directory, error))
     throw HostError(
         FileMessage(path, "cannot create the directory: " +
-                              (error ? error.message() : std::string("not a directory"))));
+                              (error ? ReasonText(error) : std::string("not a directory"))));
 }
 
 std::string JoinPath(const std::string& directory, const std::string& name) {
@@ -272,36 +287,7 @@ std::string BaseName(const std::string& path) {
 bool SameFile(const std::string& a, const std::string& b) {
   if (a == kStandardOutput || b == kStandardOutput) return false;
   std::error_code error;
-  return fs::equivalent(fs::path(a), fs::path(b), error) && !error;
-}
-
-std::filesystem::path SystemPath(const std::string& path) {
-#if defined(_WIN32)
-  std::wstring wide(path.size(), L'\0');
-  const int made = path.empty()
-                       ? 0
-                       : MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
-                                             wide.data(), static_cast<int>(wide.size()));
-  wide.resize(made > 0 ? static_cast<std::size_t>(made) : 0);
-  return fs::path(wide);
-#else
-  return fs::path(path);
-#endif
-}
-
-std::string ShownPath(const std::filesystem::path& path) {
-#if defined(_WIN32)
-  const std::wstring& wide = path.native();
-  if (wide.empty()) return {};
-  const int size = static_cast<int>(wide.size());
-  std::string utf8(wide.size() * 3, '\0');
-  const int made = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(),
-                                       static_cast<int>(utf8.size()), nullptr, nullptr);
-  utf8.resize(made > 0 ? static_cast<std::size_t>(made) : 0);
-  return utf8;
-#else
-  return path.native();
-#endif
+  return fs::equivalent(SystemPath(a), SystemPath(b), error) && !error;
 }
 
 Bytes ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t size) {
@@ -328,7 +314,7 @@ Bytes ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t s
 void PrefetchFileRanges(const std::string& path,
                         const std::vector<std::pair<std::uint64_t, std::size_t>>& ranges) {
 #if defined(POSIX_FADV_WILLNEED)
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(SystemPath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
   for (const auto& [offset, size] : ranges)
     posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(size), POSIX_FADV_WILLNEED);
@@ -352,7 +338,7 @@ PendingFile::PendingFile(std::string target) : target_(std::move(target)) {
     const fs::path directory = fs::temp_directory_path(error);
     if (error)
       throw HostError(FileMessage(
-          ShownName(), "no temporary directory to make the output in: " + error.message()));
+          ShownName(), "no temporary directory to make the output in: " + ReasonText(error)));
     Create(directory, partial_name::kMaxNameLength);
     return;
   }
@@ -386,7 +372,7 @@ void PendingFile::Create(const std::filesystem::path& directory, std::size_t tar
       if (created.name_taken) continue;
       throw HostError(FileMessage(ShownName(), "cannot create: " + created.reason));
     }
-    slot_ = RegisterPartialFile(system_partial_.string());
+    slot_ = RegisterPartialFile(system_partial_);
     if (slot_ < 0) {
       std::fclose(created.file);
       RemoveFile(system_partial_);
@@ -462,7 +448,7 @@ void PendingFile::Commit() {
 #if defined(_WIN32)
   if (MoveFileExW(system_partial_.c_str(), system_target_.c_str(), MOVEFILE_REPLACE_EXISTING) ==
       0) {
-    Fail("cannot give the file its name (system error " + std::to_string(GetLastError()) + ")");
+    Fail("cannot give the file its name: " + WindowsReason(GetLastError()));
   }
 #else
   if (MoveFileExA(system_partial_.c_str(), system_target_.c_str(), MOVEFILE_REPLACE_EXISTING) == 0)

@@ -1,5 +1,6 @@
-// Reading and writing whole files for the host. Paths are 8-bit strings,
-// passed to the system as they are, like the names the plug-ins take.
+// Reading and writing whole files for the host. Paths are held as
+// system_path.h says (UTF-8 on Windows) and reach the system through
+// SystemPath alone.
 //
 // Output never appears half-written, and nothing but the target is ever
 // written: it goes to a partial file beside the target, created exclusively
@@ -17,6 +18,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "host/files/system_path.h"
 
 using Bytes = std::vector<unsigned char>;
 
@@ -51,12 +54,6 @@ inline constexpr char kStandardOutput[] = "-";
 // is no file's name.
 bool SameFile(const std::string& a, const std::string& b);
 
-// A path from the command line as the system's file calls take it: the
-// bytes on POSIX, on Windows UTF-16 from the ANSI code page. And a path as
-// messages show it: the bytes on POSIX, UTF-8 on Windows.
-std::filesystem::path SystemPath(const std::string& path);
-std::string ShownPath(const std::filesystem::path& path);
-
 // `size` bytes of a file from `offset` on. Throws HostError naming the file
 // when they cannot all be read.
 Bytes ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t size);
@@ -78,8 +75,8 @@ class PendingFile {
   // partial file then lies in the system's temporary directory and Commit()
   // copies it out.
   explicit PendingFile(std::string target);
-  // A target named as the system's file calls take it: on Windows in
-  // UTF-16, for names that the ANSI code page cannot hold.
+  // A target named as the system's file calls take it, such as a member's
+  // file name made in UTF-16 on Windows.
   explicit PendingFile(const std::filesystem::path& target);
   ~PendingFile();
   PendingFile(const PendingFile&) = delete;
@@ -121,5 +118,9 @@ class PendingFile {
 void WriteFileAtomically(const std::string& path, std::span<const unsigned char> bytes);
 void WriteFileAtomically(const std::filesystem::path& path, std::span<const unsigned char> bytes);
 
-// The system's reason for the last failed call, as text.
+// The system's reason for the last failed call of the C library, as text.
 std::string SystemReason();
+
+// A file opened for reading by its path; null when it cannot be (errno
+// says why).
+std::FILE* OpenForReading(const std::string& path);

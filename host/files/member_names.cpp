@@ -247,11 +247,7 @@ bool MatchesPattern(std::u32string_view pattern, std::u32string_view name, bool 
 MemberSelection::MemberSelection(const std::vector<std::string>& arguments, bool ignore_case)
     : ignore_case_(ignore_case) {
   for (const std::string& argument : arguments) {
-#if defined(_WIN32)
-    const std::string text = AnsiToUtf8(argument);
-#else
     const std::string& text = argument;
-#endif
     Argument chosen;
     chosen.text = text;
     chosen.characters = DecodeUtf8(text);

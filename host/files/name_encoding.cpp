@@ -303,15 +303,3 @@ std::optional<std::string> NameEncoding::Encode(char32_t c) const {
   return std::string(out, static_cast<std::size_t>(out_at - out));
 #endif
 }
-
-#if defined(_WIN32)
-std::string AnsiToUtf8(const std::string& text) {
-  if (text.empty()) return text;
-  std::wstring wide(text.size(), L'\0');
-  const int made = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                       wide.data(), static_cast<int>(wide.size()));
-  std::string utf8;
-  for (const char32_t c : FromUtf16(wide.data(), made > 0 ? made : 0)) AppendUtf8(utf8, c);
-  return utf8;
-}
-#endif

@@ -73,8 +73,3 @@ void AppendUtf8(std::string& out, char32_t c);
 std::optional<char32_t> NextUtf8(std::string_view text, std::size_t at, std::size_t& length);
 // UTF-8 text as characters, each byte that is not UTF-8 kept.
 std::u32string DecodeUtf8(std::string_view text);
-
-#if defined(_WIN32)
-// Text in the ANSI code page (command-line arguments, paths) as UTF-8.
-std::string AnsiToUtf8(const std::string& text);
-#endif

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "byte_order.h"
+#include "host/files/file_io.h"
 #include "host/host_error.h"
 
 namespace {
@@ -161,7 +162,7 @@ void WriteArchive(const ArcPlan& plan, const std::vector<ArcSource>& sources, bo
       continue;
     }
     errno = 0;
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(source.path.c_str(), "rb"));
+    const std::unique_ptr<std::FILE, FileCloser> file(OpenForReading(source.path));
     if (file == nullptr)
       throw HostError(FileMessage(source.path, "cannot open: " + SystemReason()));
     std::uint64_t copied = 0;

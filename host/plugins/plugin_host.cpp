@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "archive/arc_format.h"
 #include "host/host_error.h"
 #include "host/plugins/refusal_reasons.h"
 
@@ -36,7 +37,7 @@ constexpr std::int32_t kInformationCapacity = 1024;
 
 void* OpenModule(const std::string& path) {
 #if defined(_WIN32)
-  return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+  return reinterpret_cast<void*>(LoadLibraryW(SystemPath(path).c_str()));
 #else
   return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 #endif
@@ -126,7 +127,7 @@ std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string& why) 
   plugin->module_ = OpenModule(path);
   if (plugin->module_ == nullptr) {
 #if defined(_WIN32)
-    why = "cannot be loaded (system error " + std::to_string(GetLastError()) + ")";
+    why = "cannot be loaded: " + WindowsReason(GetLastError());
 #else
     const char* reason = dlerror();
     why = std::string("cannot be loaded: ") + (reason != nullptr ? reason : "unknown error");
@@ -185,12 +186,40 @@ Fn Plugin::Find(const char* name) const {
 bool Plugin::Recognises(const std::string& path, const Bytes& head) const {
   Bytes copy(kHeadSize, 0);
   std::copy_n(head.begin(), std::min(head.size(), copy.size()), copy.begin());
-  return is_supported_(path.c_str(), reinterpret_cast<HandleOrHead>(copy.data())) != kNotRecognised;
+  // The name is not consulted; it goes as the plug-in could open it.
+  const std::string name = PathForPlugins(path).value_or("");
+  return is_supported_(name.c_str(), reinterpret_cast<HandleOrHead>(copy.data())) != kNotRecognised;
 }
+
+namespace {
+
+// The archive's head and directory, as the plug-in takes them from memory
+// for an archive whose name the plug-in cannot be given: exactly what it
+// reads from the file, or the whole file when that is shorter.
+Bytes DirectoryImage(const std::string& archive) {
+  const std::uint64_t file_size = RegularFileSize(archive);
+  // The count is the 16-bit value at the start.
+  const Bytes count_bytes = ReadHead(archive, kCountOffset + 2);
+  const std::uint64_t count =
+      count_bytes[kCountOffset] | std::uint64_t{count_bytes[kCountOffset + 1]} << 8;
+  const std::uint64_t wanted = kDirectoryOffset + count * kEntrySize;
+  return ReadFileRange(archive, 0, static_cast<std::size_t>(std::min(wanted, file_size)));
+}
+
+}  // namespace
 
 std::vector<ArchiveMember> Plugin::List(const std::string& archive) const {
   HLOCAL handle = nullptr;
-  if (get_archive_info_(archive.c_str(), 0, 0, &handle) != kPluginOk || handle == nullptr)
+  std::int32_t result;
+  if (const auto name = PathForPlugins(archive)) {
+    result = get_archive_info_(name->c_str(), 0, 0, &handle);
+  } else {
+    // The image is the plug-in's to descramble in place: a copy of ours.
+    Bytes image = DirectoryImage(archive);
+    result = get_archive_info_(reinterpret_cast<const char*>(image.data()),
+                               static_cast<std::int32_t>(image.size()), kMemoryInput, &handle);
+  }
+  if (result != kPluginOk || handle == nullptr)
     throw HostError(FileMessage(archive, WithReason("the archive plug-in could not list it",
                                                     WhyArchiveNotListed(archive))));
   const ReceivedBlock listing(handle);
@@ -209,8 +238,10 @@ std::vector<ArchiveMember> Plugin::List(const std::string& archive) const {
 
 std::unique_ptr<ReceivedBlock> Plugin::ExtractAt(const std::string& archive,
                                                  std::uint32_t position) const {
+  const auto name = PathForPlugins(archive);
+  if (!name) return nullptr;
   HLOCAL handle = nullptr;
-  if (get_file_(archive.c_str(), static_cast<std::int32_t>(position),
+  if (get_file_(name->c_str(), static_cast<std::int32_t>(position),
                 reinterpret_cast<char*>(&handle), kFileInputToMemory, 0, 0) != kPluginOk ||
       handle == nullptr)
     return nullptr;
@@ -232,17 +263,35 @@ std::unique_ptr<ReceivedBlock> Plugin::ExtractFromImage(
 }
 
 PictureInfoRecord Plugin::PictureInfo(const std::string& picture) const {
+  const auto name = PathForPlugins(picture);
+  if (!name) {
+    const Bytes bytes = ReadWholeFile(picture);
+    try {
+      return PictureInfoInMemory(bytes);
+    } catch (const HostError& error) {
+      throw HostError(FileMessage(picture, error.what()));
+    }
+  }
   PictureInfoRecord record{};
-  if (get_picture_info_(picture.c_str(), 0, 0, &record) != kPluginOk)
+  if (get_picture_info_(name->c_str(), 0, 0, &record) != kPluginOk)
     throw HostError(
         FileMessage(picture, "the image plug-in could not read its picture information"));
   return record;
 }
 
 DeliveredPicture Plugin::Picture(const std::string& picture) const {
+  const auto name = PathForPlugins(picture);
+  if (!name) {
+    const Bytes bytes = ReadWholeFile(picture);
+    try {
+      return PictureInMemory(bytes);
+    } catch (const HostError& error) {
+      throw HostError(FileMessage(picture, error.what()));
+    }
+  }
   HLOCAL header = nullptr;
   HLOCAL pixels = nullptr;
-  const std::int32_t result = get_picture_(picture.c_str(), 0, 0, &header, &pixels, 0, 0);
+  const std::int32_t result = get_picture_(name->c_str(), 0, 0, &header, &pixels, 0, 0);
   DeliveredPicture delivered{ReceivedBlock(result == kPluginOk ? header : nullptr),
                              ReceivedBlock(result == kPluginOk ? pixels : nullptr)};
   if (result != kPluginOk || header == nullptr)
@@ -304,9 +353,10 @@ bool PluginSet::Has(PluginKind kind) const {
 
 std::string ExecutableDirectory() {
 #if defined(_WIN32)
-  char path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  const std::string program(path, n < MAX_PATH ? n : 0);
+  std::wstring path(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(n < path.size() ? n : 0);
+  const std::string program = ShownPath(fs::path(path));
   const std::size_t cut = program.find_last_of("\\/");
 #else
   char path[PATH_MAX] = {};
@@ -319,8 +369,8 @@ std::string ExecutableDirectory() {
 
 std::string PluginDirectory(const std::string& option) {
   if (!option.empty()) return option;
-  const char* variable = std::getenv("VYN_PLUGINS");
-  if (variable != nullptr && variable[0] != '\0') return variable;
+  const std::string variable = EnvironmentValue("VYN_PLUGINS");
+  if (!variable.empty()) return variable;
   return ExecutableDirectory();
 }
 
@@ -328,17 +378,18 @@ PluginSet LoadPlugins(const std::string& directory) {
   PluginSet set;
   set.directory = directory;
   std::error_code error;
-  if (!fs::is_directory(fs::path(directory), error))
+  const fs::path system_directory = SystemPath(directory);
+  if (!fs::is_directory(system_directory, error))
     throw HostError(FileMessage(directory, "no such plug-in directory"));
   std::vector<std::string> names;
-  for (fs::directory_iterator it(fs::path(directory), error), end; !error && it != end;
+  for (fs::directory_iterator it(system_directory, error), end; !error && it != end;
        it.increment(error)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = ShownPath(it->path().filename());
     if (HasModuleSuffix(name)) names.push_back(name);
   }
   if (error)
     throw HostError(
-        FileMessage(directory, "cannot read the plug-in directory: " + error.message()));
+        FileMessage(directory, "cannot read the plug-in directory: " + ReasonText(error)));
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     const std::string path = JoinPath(directory, name);

@@ -71,24 +71,25 @@ std::vector<ViewInput> GatherInputs(const PluginSet& plugins, const std::vector<
   std::vector<ViewInput> inputs;
   for (const std::string& path : paths) {
     std::error_code error;
-    if (!fs::is_directory(fs::path(path), error)) {
+    const fs::path directory = SystemPath(path);
+    if (!fs::is_directory(directory, error)) {
       AddFile(plugins, path, true, inputs, complain);
       continue;
     }
     std::vector<std::string> files;
     const auto options = fs::directory_options::skip_permission_denied;
     if (recursive) {
-      for (fs::recursive_directory_iterator it(fs::path(path), options, error), end;
+      for (fs::recursive_directory_iterator it(directory, options, error), end;
            !error && it != end; it.increment(error)) {
-        if (it->is_regular_file(error)) files.push_back(it->path().string());
+        if (it->is_regular_file(error)) files.push_back(ShownPath(it->path()));
       }
     } else {
-      for (fs::directory_iterator it(fs::path(path), options, error), end; !error && it != end;
+      for (fs::directory_iterator it(directory, options, error), end; !error && it != end;
            it.increment(error)) {
-        if (it->is_regular_file(error)) files.push_back(it->path().string());
+        if (it->is_regular_file(error)) files.push_back(ShownPath(it->path()));
       }
     }
-    if (error) complain(FileMessage(path, "cannot read the directory: " + error.message()));
+    if (error) complain(FileMessage(path, "cannot read the directory: " + ReasonText(error)));
     std::sort(files.begin(), files.end());
     for (const std::string& file : files) AddFile(plugins, file, false, inputs, complain);
   }
