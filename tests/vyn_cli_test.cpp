@@ -411,8 +411,9 @@ TEST_F(VynCommandLine, MessagesSayWhy) {
 }
 
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
-// A picture that needs more memory than vyn may have: the message names it.
-TEST_F(VynCommandLine, OutOfMemoryNamesTheFile) {
+// What needs more memory than vyn may have (1 GB of address space here, as
+// a 32-bit vyn.exe has about 2): the message names it and its size.
+TEST_F(VynCommandLine, RunningOutOfMemorySaysWhatCouldNotBeHeld) {
   // A palette PNG that declares 60000x60000 pixels, 3.6 GB, and holds none.
   Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   Bytes header;
@@ -424,15 +425,32 @@ TEST_F(VynCommandLine, OutOfMemoryNamesTheFile) {
   picture_writers::Chunk(png, "IDAT", picture_writers::Deflate({0, 0}));
   picture_writers::Chunk(png, "IEND", {});
   const std::string big = Write("big.png", png);
+  // An archive whose member of 1.1 GB lies in a sparse file.
+  constexpr std::uint32_t kGiant = 1'100'000'000;
+  const std::string giant = Write(
+      "giant.ARC", ArcImage(2, {ArcEntry("GIANT.DAT", kGiant, 44), ArcEntry("SMALL.TXT", 1, 44)}, true));
+  std::filesystem::resize_file(giant, 44 + std::uint64_t{kGiant});
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"encode", big, "-o", dir_.File("big.gp8")}, big + ": out of memory"},
+      {{"extract", giant, "GIANT.DAT", "-o", dir_.path().string()},
+       giant + ": not enough memory to hold GIANT.DAT, 1.1 GB"},
+      {{"extract", giant, "SMALL.TXT", "GIANT.DAT", "-o", dir_.path().string()},
+       giant + ": not enough memory to hold GIANT.DAT, 1.1 GB"},
+  };
   const std::string err = capture_.File("err.txt");
-  const std::string command = "ulimit -v 1000000; exec " + host_test::Quoted(host_test::VynPath()) +
-                              " encode " + host_test::Quoted(big) + " -o " +
-                              host_test::Quoted(dir_.File("big.gp8")) + " 2>" +
-                              host_test::Quoted(err);
-  const int status = std::system(command.c_str());
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-  EXPECT_EQ(host_test::ReadText(err), "vyn: " + big + ": out of memory\n");
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"big.png"}));
+  for (const Case& c : cases) {
+    std::string command = "ulimit -v 1000000; exec " + host_test::Quoted(host_test::VynPath());
+    for (const std::string& arg : c.args) command += " " + host_test::Quoted(arg);
+    const int status = std::system((command + " 2>" + host_test::Quoted(err)).c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_TRUE(Contains(host_test::ReadText(err), "vyn: " + c.message + "\n"))
+        << host_test::ReadText(err);
+  }
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"SMALL.TXT", "big.png", "giant.ARC"}));
 }
 #endif
 

@@ -18,7 +18,7 @@ constexpr std::size_t kPathCapacity = 4096;
 // reads only live slots.
 struct Slot {
   volatile std::sig_atomic_t live = 0;
-  char path[kPathCapacity] = {};
+  std::filesystem::path::value_type path[kPathCapacity] = {};
 };
 Slot slots[kSlots];
 
@@ -34,18 +34,23 @@ CRITICAL_SECTION& RegistryLock() {
   return lock.section;
 }
 
-void RemoveLiveFiles() {
-  for (Slot& slot : slots) {
-    // Partial files are open with FILE_SHARE_DELETE: the name goes now, the
-    // file once the process has ended.
-    if (slot.live != 0) DeleteFileA(slot.path);
-  }
+constexpr DWORD kRetryMs = 10;
+
+// Our own handle on a partial file shares its deletion: the name goes at
+// once, the file when the process ends. Another handle that does not share
+// it (a plug-in's read) makes the deletion fail until it is closed.
+bool Removed(const wchar_t* path) {
+  if (DeleteFileW(path) != 0) return true;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+  // Held to the end: vyn's own thread, meanwhile, may finish a read but
+  // never create, rename or register another file.
   EnterCriticalSection(&RegistryLock());
-  RemoveLiveFiles();
+  RemoveRegisteredFiles(kRemovalPatienceMs);
   TerminateProcess(GetCurrentProcess(), interrupt ? 128 + SIGINT : 128 + SIGTERM);
   return TRUE;
 }
@@ -118,12 +123,13 @@ InterruptsHeld::~InterruptsHeld() {
 #endif
 }
 
-int RegisterPartialFile(const std::string& path) {
-  if (path.size() >= kPathCapacity) return -1;
+int RegisterPartialFile(const std::filesystem::path& path) {
+  const auto& name = path.native();
+  if (name.size() >= kPathCapacity) return -1;
   for (int i = 0; i < kSlots; ++i) {
     Slot& slot = slots[i];
     if (slot.live != 0) continue;
-    std::memcpy(slot.path, path.c_str(), path.size() + 1);
+    std::memcpy(slot.path, name.c_str(), (name.size() + 1) * sizeof name[0]);
     slot.live = 1;
     return i;
   }
@@ -133,3 +139,20 @@ int RegisterPartialFile(const std::string& path) {
 void UnregisterPartialFile(int slot) {
   if (slot >= 0 && slot < kSlots) slots[slot].live = 0;
 }
+
+#if defined(_WIN32)
+int RemoveRegisteredFiles(unsigned patience_ms) {
+  bool removed[kSlots] = {};
+  const ULONGLONG give_up = GetTickCount64() + patience_ms;
+  for (;;) {
+    int left = 0;
+    for (int i = 0; i < kSlots; ++i) {
+      if (slots[i].live == 0 || removed[i]) continue;
+      removed[i] = Removed(slots[i].path);
+      if (!removed[i]) ++left;
+    }
+    if (left == 0 || GetTickCount64() >= give_up) return left;
+    Sleep(kRetryMs);
+  }
+}
+#endif
