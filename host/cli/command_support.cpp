@@ -9,6 +9,11 @@ void Complain(const std::string& message) {
   // What went to standard output comes first. Through stdio, whose failure
   // is found once the command is done, never an exception here.
   std::fflush(stdout);
+  try {
+    std::cout.flush();  // a console's text waits in its own buffer
+  } catch (const std::ios_base::failure&) {
+    std::cout.clear(std::ios::badbit);  // found and said once the command is done
+  }
   std::cerr << "vyn: " << message << '\n';
 }
 

@@ -9,8 +9,10 @@
 #include <new>
 
 #include "host/cli/commands.h"
+#include "host/cli/console_output.h"
 #include "host/files/interrupt.h"
 #include "host/files/name_encoding.h"
+#include "host/files/system_path.h"
 #include "host/host_error.h"
 
 #if defined(_WIN32)
@@ -52,7 +54,7 @@ void AddEncodingOption(CLI::App& command, std::string& encoding) {
 
 // The first word of the command line that is not an option of vyn itself,
 // when it names none of the commands; empty otherwise.
-std::string UnknownCommand(CLI::App& app, int argc, char** argv) {
+std::string UnknownCommand(CLI::App& app, int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--plugins") {
@@ -91,13 +93,20 @@ bool StandardOutputWritten(int earlier_error) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int system_argc, char** system_argv) {
 #if defined(_WIN32)
   // The same bytes on every system: no newline translation.
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
 #endif
+  UseConsoleForText();
   InstallInterruptCleanup();
+  // Arguments in UTF-8 on Windows too, whatever the ANSI code page holds.
+  const std::vector<std::string> arguments = CommandLineArguments(system_argc, system_argv);
+  std::vector<const char*> argument_pointers;
+  for (const std::string& argument : arguments) argument_pointers.push_back(argument.c_str());
+  const int argc = static_cast<int>(argument_pointers.size());
+  const char* const* argv = argument_pointers.data();
   CLI::App app(kDescription, "vyn");
   app.footer(kFooter);
   app.require_subcommand(1);

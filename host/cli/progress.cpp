@@ -1,6 +1,8 @@
 #include "host/cli/progress.h"
 
 #include <cstdio>
+#include <iostream>
+#include <string>
 #include <utility>
 
 #if defined(_WIN32)
@@ -45,22 +47,19 @@ void ProgressBar::Update(std::uint64_t done_bytes, std::uint64_t done_items) {
   const int filled = static_cast<int>(share * kBarWidth);
   std::string bar(static_cast<std::size_t>(kBarWidth), '.');
   bar.replace(0, static_cast<std::size_t>(filled), static_cast<std::size_t>(filled), '#');
-  int shown = 0;
-  if (total_items_ != 0) {
-    shown = std::fprintf(stderr, "\r[%s] %3d%%  %llu/%llu %s", bar.c_str(),
-                         static_cast<int>(share * 100), static_cast<unsigned long long>(done_items),
-                         static_cast<unsigned long long>(total_items_), noun_.c_str());
-  } else {
-    shown = std::fprintf(stderr, "\r[%s] %3d%%  %s", bar.c_str(), static_cast<int>(share * 100),
-                         noun_.c_str());
-  }
-  shown_ = shown > 0 ? shown : 0;
-  std::fflush(stderr);
+  // Through std::cerr, which writes to a Windows console in UTF-16, as the
+  // noun may hold a file's name.
+  std::string line = "\r[" + bar + "] ";
+  const std::string percent = std::to_string(static_cast<int>(share * 100));
+  line += std::string(percent.size() < 3 ? 3 - percent.size() : 0, ' ') + percent + "%  ";
+  if (total_items_ != 0) line += std::to_string(done_items) + "/" + std::to_string(total_items_) + " ";
+  line += noun_;
+  std::cerr << line << std::flush;
+  shown_ = static_cast<int>(line.size()) - 1;
 }
 
 void ProgressBar::Finish() {
   if (!drawn_) return;
   drawn_ = false;
-  std::fprintf(stderr, "\r%*s\r", shown_, "");
-  std::fflush(stderr);
+  std::cerr << '\r' << std::string(static_cast<std::size_t>(shown_), ' ') << '\r' << std::flush;
 }
