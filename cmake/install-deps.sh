@@ -20,6 +20,9 @@ packages="$packages libbenchmark-dev time"
 # below).
 packages="$packages g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest"
 packages="$packages libz-mingw-w64-dev dpkg-dev"
+# The Japanese locale that gives Wine the ANSI code page 932 is made from the
+# definitions in Debian's locales package.
+packages="$packages locales"
 # Installed on their own: 32-bit Wine's i386 packages must match the versions
 # of their amd64 twins, and a mirror caught mid-sync can make that impossible
 # for a while. Without them the Windows suites are skipped, with a line that

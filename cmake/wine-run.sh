@@ -22,9 +22,25 @@ export WINEPREFIX="$prefix"
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# The ANSI code page (1252) and the encoding of file names on disk (UTF-8)
-# follow the locale; fixed, so that 8-bit names behave the same everywhere.
-export LC_ALL=C.UTF-8
+# The ANSI code page and the encoding of file names on disk (UTF-8) follow
+# the locale; fixed, so that 8-bit names behave the same everywhere: C.UTF-8
+# gives code page 1252, and VYN_WINE_CODE_PAGE=932 the Japanese one, from a
+# ja_JP.UTF-8 locale made here once (Debian's locales package holds its
+# source).
+locale=C.UTF-8
+if [ "${VYN_WINE_CODE_PAGE:-1252}" = 932 ]; then
+  locales=$prefix.locales
+  if [ ! -d "$locales/ja_JP.UTF-8" ]; then
+    mkdir -p "$locales"
+    (
+      flock 8
+      [ -d "$locales/ja_JP.UTF-8" ] || localedef -i ja_JP -f UTF-8 "$locales/ja_JP.UTF-8" >/dev/null
+    ) 8>"$locales.lock"
+  fi
+  export LOCPATH="$locales"
+  locale=ja_JP.UTF-8
+fi
+export LC_ALL=$locale
 
 if [ ! -f "$prefix/system.reg" ]; then
   mkdir -p "$(dirname "$prefix")"

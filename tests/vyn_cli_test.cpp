@@ -10,6 +10,12 @@
 #include "host_test_support.h"
 #include "picture_writers.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+
+#include "host/files/system_path.h"
+#endif
+
 namespace {
 
 using host_test::MakePicture;
@@ -409,6 +415,38 @@ TEST_F(VynCommandLine, MessagesSayWhy) {
     EXPECT_EQ(Entries(), inputs) << c.message;
   }
 }
+
+#if defined(_WIN32)
+// Windows' reasons in its own words, never a bare number: a drive that is
+// not there, and a target that another program holds open.
+TEST_F(VynCommandLine, WindowsSaysWhyInWords) {
+  const std::string archive = Write("ok.arc", BuildArchive({{"a.txt", TextBytes("one")},
+                                                            {"b.txt", TextBytes("two")}}));
+  const VynRun nowhere = Vyn({"extract", archive, "-o", "Q:\\nowhere"});
+  EXPECT_EQ(nowhere.status, 1);
+  const std::string missing = "vyn: Q:\\nowhere: cannot create the directory: ";
+  // Which of these depends on the system's version.
+  EXPECT_TRUE(nowhere.err == missing + WindowsReason(ERROR_PATH_NOT_FOUND) + "\n" ||
+              nowhere.err == missing + WindowsReason(ERROR_FILE_NOT_FOUND) + "\n" ||
+              nowhere.err == missing + WindowsReason(ERROR_INVALID_DRIVE) + "\n")
+      << nowhere.err;
+
+  const std::string gp8 = Write("ok.gp8", LiteralPicture(4, 2, CountingPixels(8)));
+  const std::string target = Write("held.png", TextBytes("kept"));
+  const HANDLE held = CreateFileW(SystemPath(target).c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const VynRun locked = Vyn({"convert", gp8, "-o", target});
+  CloseHandle(held);
+  EXPECT_EQ(locked.status, 1);
+  const std::string refused = "vyn: " + target + ": cannot give the file its name: ";
+  EXPECT_TRUE(locked.err == refused + WindowsReason(ERROR_SHARING_VIOLATION) + "\n" ||
+              locked.err == refused + WindowsReason(ERROR_ACCESS_DENIED) + "\n")
+      << locked.err;
+  EXPECT_EQ(ReadBytes(target), TextBytes("kept"));
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"held.png", "ok.arc", "ok.gp8"}));
+}
+#endif
 
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
 // What needs more memory than vyn may have (1 GB of address space here, as

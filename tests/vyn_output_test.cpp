@@ -11,6 +11,15 @@
 #include "host/formats/picture_io.h"
 #include "host_test_support.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <thread>
+
+#include "host/files/file_io.h"
+#include "host/files/interrupt.h"
+#endif
+
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <poll.h>
@@ -400,6 +409,84 @@ TEST_F(VynBigOutput, TwoExtractionsIntoOneDirectoryAtOnceBothSucceed) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_),
                           std::filesystem::directory_iterator()),
             2);
+}
+#endif
+
+#if defined(_WIN32)
+// The console's handler on Windows removes a partial file that another
+// handle holds without sharing its deletion, as the image plug-in holds an
+// encoded picture while it reads it back, once that handle lets go.
+TEST(WindowsInterrupt, AHeldPartialFileGoesOnceItIsLetGo) {
+  ScratchDirectory dir;
+  const std::filesystem::path partial = dir.path() / L"\u5165\u529B .Ab3";  // 入力 .Ab3
+  std::ofstream(partial, std::ios::binary) << "sixteen bytes...";
+  const int slot = RegisterPartialFile(partial);
+  ASSERT_GE(slot, 0);
+  const HANDLE reader = CreateFileW(partial.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(RemoveRegisteredFiles(0), 1);  // held, and no patience
+  EXPECT_TRUE(std::filesystem::exists(partial));
+  std::thread let_go([reader] {
+    Sleep(300);
+    CloseHandle(reader);
+  });
+  EXPECT_EQ(RemoveRegisteredFiles(kRemovalPatienceMs), 0);
+  let_go.join();
+  EXPECT_FALSE(std::filesystem::exists(partial));
+  UnregisterPartialFile(slot);
+}
+
+// Ctrl-C while vyn writes a member of 200 MB, with its partial file held
+// open meanwhile by another reader that does not share its deletion: vyn
+// ends as interrupted and, once the reader lets go, leaves nothing behind.
+TEST(WindowsInterrupt, CtrlCLeavesNoPartialFile) {
+  ScratchDirectory dir;
+  constexpr std::uint32_t kBig = 200'000'000;
+  const std::string archive = dir.File("big.ARC");
+  ASSERT_TRUE(WriteSparseFile(
+      archive, 44 + std::uint64_t{kBig},
+      {{0, ArcImage(2, {ArcEntry("BIG.BIN", kBig, 44), ArcEntry("END.TXT", 0, 44)}, true)}}));
+  const std::string out = dir.File("out");
+  std::filesystem::create_directory(out);
+  std::wstring command = L"\"" + SystemPath(host_test::VynPath()).native() + L"\" extract \"" +
+                         SystemPath(archive).native() + L"\" -o \"" + SystemPath(out).native() +
+                         L"\"";
+  // In a console of its own, which this process then joins to send Ctrl-C
+  // there, ignoring it itself.
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_NE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
+                           nullptr, nullptr, &startup, &process),
+            0);
+  HANDLE reader = INVALID_HANDLE_VALUE;
+  for (int tries = 0; tries < 4000 && reader == INVALID_HANDLE_VALUE; ++tries) {
+    for (const auto& entry : std::filesystem::directory_iterator(out))
+      reader = CreateFileW(entry.path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (reader == INVALID_HANDLE_VALUE) Sleep(5);
+  }
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE) << "no partial file appeared";
+  FreeConsole();
+  if (AttachConsole(process.dwProcessId) == 0 || SetConsoleCtrlHandler(nullptr, TRUE) == 0 ||
+      GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) == 0) {
+    TerminateProcess(process.hProcess, 1);
+    CloseHandle(reader);
+    GTEST_SKIP() << "the system sends no Ctrl-C here";
+  }
+  Sleep(300);
+  CloseHandle(reader);
+  ASSERT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  FreeConsole();
+  SetConsoleCtrlHandler(nullptr, FALSE);
+  EXPECT_EQ(status, 130u);
+  EXPECT_TRUE(std::filesystem::is_empty(out));
 }
 #endif
 

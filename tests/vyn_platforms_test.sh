@@ -32,11 +32,11 @@ run() {
   (
     cd "$work/$platform"
     printf '$ vyn %s\n' "$*" >>../"$platform.log"
-    if [ "$platform" = native ]; then
-      "$native_bin/vyn" "$@" >out.txt 2>err.txt
-    else
-      "$wine_run" "$wine_prefix" "$windows_bin/vyn.exe" "$@" >out.txt 2>err.txt
-    fi
+    case $platform in
+      *native) "$native_bin/vyn" "$@" >out.txt 2>err.txt ;;
+      *932) VYN_WINE_CODE_PAGE=932 "$wine_run" "$wine_prefix" "$windows_bin/vyn.exe" "$@" >out.txt 2>err.txt ;;
+      *) "$wine_run" "$wine_prefix" "$windows_bin/vyn.exe" "$@" >out.txt 2>err.txt ;;
+    esac
     status=$?
     { cat out.txt; printf -- '-- stderr\n'; cat err.txt; printf -- '-- status %s\n' "$status"; } >>../"$platform.log"
     rm -f out.txt err.txt
@@ -109,7 +109,44 @@ for platform in native windows; do
   view $platform plain.ARC
 done
 
-[ -n "${VYN_SHOW_LOG:-}" ] && cat "$work/native.log"
+# People's own folders: Japanese names with spaces, read under the Japanese
+# ANSI code page and under 1252, and names that neither code page holds
+# (Korean, an emoji), which the plug-ins get as memory input. vyn.exe and
+# its plug-ins lie in a Japanese-named folder too.
+folder="入力 フォルダ"
+for platform in ja-native ja-windows1252 ja-windows932; do
+  mkdir -p "$work/$platform/$folder" "$work/$platform/ツール"
+  cp "$work/native/input/sample.png" "$work/$platform/$folder/画像.png"
+  cp "$work/native/input/notes.txt" "$work/$platform/$folder/メモ.txt"
+  cp "$work/native/input/notes.txt" "$work/$platform/한국어.txt"
+  case $platform in
+    *native) cp "$native_bin/vyn" "$native_bin"/*.so "$work/$platform/ツール/" ;;
+    *) cp "$windows_bin/vyn.exe" "$windows_bin/cobbet.dll" "$windows_bin/wennel.dll" "$work/$platform/ツール/" ;;
+  esac
+  run $platform encode "$folder/画像.png" -o "$folder/画像.GP8"
+  run $platform encode "$folder/画像.png" -o "$folder/그림 😀.GP8"
+  run $platform pack -o "$folder/日本語 アーカイブ.ARC" "$folder/画像.GP8" "$folder/メモ.txt"
+  run $platform pack -o "한국어 😀.ARC" --scramble "$folder/画像.GP8" "한국어.txt"
+  run $platform pack -o "한국어 😀.ARC" --scramble "$folder/画像.GP8" "$folder/メモ.txt"
+  run $platform identify "$folder/日本語 アーカイブ.ARC" "$folder/画像.GP8" "$folder/그림 😀.GP8" "한국어 😀.ARC" "$folder/なし.ARC"
+  run $platform list "$folder/日本語 アーカイブ.ARC"
+  run $platform list "한국어 😀.ARC" --json
+  run $platform extract "$folder/日本語 アーカイブ.ARC" -o "$folder/展開"
+  run $platform extract "한국어 😀.ARC" -o "展開 😀" "メモ.txt"
+  run $platform convert "$folder/그림 😀.GP8" -o "$folder/戻り 😀.png"
+  run $platform convert "$folder/画像.GP8" -o "$folder/戻り.bmp"
+  run $platform convert "한국어 😀.ARC" -o "$folder/絵"
+  run $platform convert "한국어 😀.ARC:画像.GP8" -o "$folder/一枚.png"
+  run $platform extract --convert png "$folder/日本語 アーカイブ.ARC" -o "$folder/変換"
+  ( cd "$work/$platform/ツール" && case $platform in
+      *native) ./vyn plugins ;;
+      *932) VYN_WINE_CODE_PAGE=932 "$wine_run" "$wine_prefix" ./vyn.exe plugins ;;
+      *) "$wine_run" "$wine_prefix" ./vyn.exe plugins ;;
+    esac | grep -c '^  kind:' >"$work/$platform/plugins-found.txt" )
+  rm -f "$work/$platform/ツール"/*
+done
+
+[ -n "${VYN_SHOW_LOG:-}" ] && cat "$work/native.log" "$work/ja-native.log"
 if ! cmp -s "$work/native.log" "$work/windows.log"; then
   echo "outputs differ (native, then Windows; rebuild both if one is out of date):"
   diff "$work/native.log" "$work/windows.log"
@@ -119,4 +156,15 @@ if ! diff -r "$work/native" "$work/windows"; then
   echo "the files written differ"
   exit 1
 fi
-echo "native and Windows builds agree on $(grep -c '^\$ vyn' "$work/native.log") commands and every file written"
+for platform in ja-windows1252 ja-windows932; do
+  if ! cmp -s "$work/ja-native.log" "$work/$platform.log"; then
+    echo "outputs on Japanese paths differ (native, then $platform):"
+    diff "$work/ja-native.log" "$work/$platform.log"
+    exit 1
+  fi
+  if ! diff -r "$work/ja-native" "$work/$platform"; then
+    echo "the files written on Japanese paths differ ($platform)"
+    exit 1
+  fi
+done
+echo "native and Windows builds agree on $(grep -c '^\$ vyn' "$work/native.log") commands and every file written, and on $(grep -c '^\$ vyn' "$work/ja-native.log") more on Japanese paths under code pages 1252 and 932"

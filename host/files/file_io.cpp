@@ -256,7 +256,24 @@ void MakeDirectories(const std::string& path) {
   std::error_code error;
   const fs::path directory = SystemPath(path);
   if (fs::is_directory(directory, error)) return;
+#if defined(_WIN32)
+  // Made one level at a time by the system's own call, so that a failure
+  // comes with the system's reason (the C++ library's says "File name too
+  // long" for a drive that is not there).
+  fs::path made = directory.root_path();
+  for (const fs::path& part : directory.relative_path()) {
+    made /= part;
+    std::error_code missing;  // a level not made yet
+    if (part.empty() || fs::is_directory(made, missing)) continue;
+    if (CreateDirectoryW(made.c_str(), nullptr) != 0) continue;
+    const DWORD failure = GetLastError();
+    if (failure != ERROR_ALREADY_EXISTS)
+      throw HostError(FileMessage(path, "cannot create the directory: " + WindowsReason(failure)));
+  }
+  error.clear();
+#else
   fs::create_directories(directory, error);
+#endif
   if (error || !fs::is_directory(directory, error))
     throw HostError(
         FileMessage(path, "cannot create the directory: " +

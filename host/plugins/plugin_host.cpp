@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -195,15 +196,17 @@ namespace {
 
 // The archive's head and directory, as the plug-in takes them from memory
 // for an archive whose name the plug-in cannot be given: exactly what it
-// reads from the file, or the whole file when that is shorter.
-Bytes DirectoryImage(const std::string& archive) {
+// would read from the file. Nothing when the file is too short to hold
+// them, which the plug-in's own read of the file would refuse too.
+std::optional<Bytes> DirectoryImage(const std::string& archive) {
   const std::uint64_t file_size = RegularFileSize(archive);
   // The count is the 16-bit value at the start.
   const Bytes count_bytes = ReadHead(archive, kCountOffset + 2);
   const std::uint64_t count =
       count_bytes[kCountOffset] | std::uint64_t{count_bytes[kCountOffset + 1]} << 8;
   const std::uint64_t wanted = kDirectoryOffset + count * kEntrySize;
-  return ReadFileRange(archive, 0, static_cast<std::size_t>(std::min(wanted, file_size)));
+  if (wanted > file_size) return std::nullopt;
+  return ReadFileRange(archive, 0, static_cast<std::size_t>(wanted));
 }
 
 }  // namespace
@@ -215,9 +218,11 @@ std::vector<ArchiveMember> Plugin::List(const std::string& archive) const {
     result = get_archive_info_(name->c_str(), 0, 0, &handle);
   } else {
     // The image is the plug-in's to descramble in place: a copy of ours.
-    Bytes image = DirectoryImage(archive);
-    result = get_archive_info_(reinterpret_cast<const char*>(image.data()),
-                               static_cast<std::int32_t>(image.size()), kMemoryInput, &handle);
+    std::optional<Bytes> image = DirectoryImage(archive);
+    result = image ? get_archive_info_(reinterpret_cast<const char*>(image->data()),
+                                       static_cast<std::int32_t>(image->size()), kMemoryInput,
+                                       &handle)
+                   : kPluginFailed;
   }
   if (result != kPluginOk || handle == nullptr)
     throw HostError(FileMessage(archive, WithReason("the archive plug-in could not list it",
