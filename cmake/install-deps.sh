@@ -20,6 +20,9 @@ packages="$packages libbenchmark-dev time"
 # below).
 packages="$packages g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest"
 packages="$packages libz-mingw-w64-dev dpkg-dev"
+# make dist: the Windows zip, and the .deb's dependencies (dpkg-shlibdeps, in
+# dpkg-dev above).
+packages="$packages zip"
 # Installed on their own: 32-bit Wine's i386 packages must match the versions
 # of their amd64 twins, and a mirror caught mid-sync can make that impossible
 # for a while. Without them the Windows suites are skipped, with a line that
