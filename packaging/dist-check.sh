@@ -5,6 +5,9 @@
 # its own (build/dist-check/1 and build/dist-check/2), and compares every
 # archive byte for byte: one commit must give one release.
 set -eu
+# Both runs take the one time stamp, even if a commit lands in between.
+: "${SOURCE_DATE_EPOCH:=$(git log -1 --format=%ct)}"
+export SOURCE_DATE_EPOCH
 top=build/dist-check
 rm -rf "$top"
 for run in 1 2; do
