@@ -34,8 +34,11 @@ out=$(cd "$out" && pwd)
 
 release="-G Ninja -DCMAKE_BUILD_TYPE=Release -DVYN_BUILD_TESTS=OFF"
 say "native build in $linux_build"
+# Linked with the installed RPATH ($ORIGIN) from the start: the build-tree
+# one names the build directory, and the build ID, a hash of the linked
+# file, would keep that name after install rewrote the RPATH.
 # shellcheck disable=SC2086
-cmake -S . -B "$linux_build" $release >/dev/null
+cmake -S . -B "$linux_build" $release -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON >/dev/null
 cmake --build "$linux_build" -j "$jobs"
 say "Windows build in $win32_build"
 # shellcheck disable=SC2086
