@@ -11,8 +11,8 @@ if [ ! -x "$1/vyn" ] || [ ! -f "$2/vyn.exe" ]; then
   echo "needs both $1/vyn and $2/vyn.exe; skipped"
   exit 77
 fi
-if ! why=$(sh "$(dirname "$3")/can-run-i386.sh"); then
-  echo "skipped: $why, so 32-bit Wine cannot start"
+if ! why=$(sh "$(dirname "$3")/can-run-wine.sh"); then
+  echo "skipped: $why"
   exit 77
 fi
 absolute() { (cd "$(dirname "$1")" && printf '%s/%s\n' "$(pwd)" "$(basename "$1")"); }
