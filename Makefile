@@ -3,7 +3,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test dlls test-win32 asan memcheck fuzz bench demo clean
+.PHONY: all deps build test dlls test-win32 asan memcheck fuzz bench demo dist dist-check clean
 
 all: build
 
@@ -68,5 +68,15 @@ bench: deps
 demo: build
 	sh host/cli/demo.sh build/$(PRESET)/bin demo-out
 
+# A release: the Windows zip, the Linux tarball and the .deb in dist/, built
+# from clean Release trees (build/dist-linux, build/dist-win32), stripped, the
+# same bytes from the same commit.
+dist: deps
+	JOBS=$(JOBS) sh packaging/make-dist.sh build/dist-linux build/dist-win32 dist
+
+# Two releases from the same commit, compared byte for byte.
+dist-check: deps
+	JOBS=$(JOBS) sh packaging/dist-check.sh
+
 clean:
-	rm -rf build
+	rm -rf build dist

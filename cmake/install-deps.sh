@@ -23,6 +23,9 @@ packages="$packages libz-mingw-w64-dev dpkg-dev"
 # The Japanese locale that gives Wine the ANSI code page 932 is made from the
 # definitions in Debian's locales package.
 packages="$packages locales"
+# make dist: the Windows zip, and the .deb's dependencies (dpkg-shlibdeps, in
+# dpkg-dev above).
+packages="$packages zip"
 # Installed on their own: 32-bit Wine's i386 packages must match the versions
 # of their amd64 twins, and a mirror caught mid-sync can make that impossible
 # for a while. Without them the Windows suites are skipped, with a line that

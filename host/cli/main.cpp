@@ -14,6 +14,7 @@
 #include "host/files/name_encoding.h"
 #include "host/files/system_path.h"
 #include "host/host_error.h"
+#include "host/version.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -111,6 +112,7 @@ int main(int system_argc, char** system_argv) {
   app.footer(kFooter);
   app.require_subcommand(1);
   app.fallthrough();
+  app.set_version_flag("--version", "vyn " VYN_VERSION);
   CommandContext context;
   app.add_option("--plugins", context.plugin_option, "Directory that holds the plug-ins")
       ->type_name("DIR");
