@@ -96,8 +96,8 @@ bool ConsoleBuffer::Deliver(std::string_view bytes) {
 
 ConsoleBuffer::int_type ConsoleBuffer::overflow(int_type c) {
   if (traits_type::eq_int_type(c, traits_type::eof())) return sync() == 0 ? 0 : c;
-  const char byte = traits_type::to_char_type(c);
-  return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+  const char one = traits_type::to_char_type(c);
+  return xsputn(&one, 1) == 1 ? c : traits_type::eof();
 }
 
 std::streamsize ConsoleBuffer::xsputn(const char* bytes, std::streamsize count) {
