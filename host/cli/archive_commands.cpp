@@ -1,5 +1,6 @@
 // vyn list, vyn extract, vyn pack: archives through the archive plug-in, and
 // the writer that makes them.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -7,6 +8,8 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <memory>
 #include <new>
 #include <set>
 
@@ -80,13 +83,19 @@ void PrintTable(const std::vector<NamedMember>& members) {
             << "  " << Counted(members.size(), "member") << '\n';
 }
 
+// One member a line, in directory order, as scripts read it: a JSON array
+// of {"name", "size", "position", "raw"}. The values are nlohmann-json's;
+// the layout, one object a line, is ours.
 void PrintJson(const std::vector<NamedMember>& members) {
+  const auto value = [](const nlohmann::json& json) {
+    return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  };
   std::cout << '[';
   for (std::size_t i = 0; i < members.size(); ++i) {
     const ArchiveMember& member = *members[i].member;
-    std::cout << (i == 0 ? "\n" : ",\n") << "  {\"name\": " << JsonString(members[i].shown)
+    std::cout << (i == 0 ? "\n" : ",\n") << "  {\"name\": " << value(members[i].shown)
               << ", \"size\": " << member.size << ", \"position\": " << member.position
-              << ", \"raw\": \"" << RawHex(member.name) << "\"}";
+              << ", \"raw\": " << value(RawHex(member.name)) << "}";
   }
   std::cout << (members.empty() ? "]\n" : "\n]\n");
 }
@@ -372,9 +381,24 @@ ArcSource SourceFor(const std::string& path, const NameEncoding& encoding) {
 
 }  // namespace
 
-int RunList(const CommandContext& context, const std::string& archive, bool json,
-            const std::string& encoding_name) {
-  const NameEncoding encoding(encoding_name);
+CommandRun DeclareList(CLI::App& command) {
+  auto options = std::make_shared<ListOptions>();
+  options->encoding = NameEncoding::kDefault;
+  command.add_option("ARCHIVE", options->archive, "The archive")->required();
+  command.add_flag("--json", options->json,
+                   R"(Print a JSON array of {"name", "size", "position", "raw"} objects and nothing else)");
+  AddEncodingOption(command, options->encoding);
+  command.footer(R"(One row per member in directory order, with a header and the total. Positions are offsets in
+the archive file. Names are decoded from the code page of --encoding and shown in UTF-8; a byte
+that does not decode, and every control character, shows as \xNN. In JSON "raw" holds the
+name's bytes in hex, for example "83 5C 95 5C".)");
+  return [options](const CommandContext& context) { return RunList(context, *options); };
+}
+
+int RunList(const CommandContext& context, const ListOptions& options) {
+  const std::string& archive = options.archive;
+  const bool json = options.json;
+  const NameEncoding encoding(options.encoding);
   const PluginSet set = PluginsFor(context);
   const Plugin& plugin = RecogniseFile(set, archive, PluginKind::kArchive);
   const std::vector<ArchiveMember> members = plugin.List(archive);
@@ -384,6 +408,49 @@ int RunList(const CommandContext& context, const std::string& archive, bool json
     PrintTable(Named(members, encoding));
   }
   return 0;
+}
+
+CommandRun DeclareExtract(CLI::App& command) {
+  auto options = std::make_shared<ExtractOptions>();
+  options->encoding = NameEncoding::kDefault;
+  command.add_option("ARCHIVE", options->archive, "The archive")->required();
+  command.add_option("MEMBER", options->members,
+                     "Members to extract, by name as listed or by pattern such as '*.GP8' "
+                     "(default: all)");
+  CLI::Option* output = command
+                            .add_option("-o,--output", options->directory,
+                                        "Directory to extract into; created when missing")
+                            ->type_name("DIR")
+                            ->capture_default_str();
+  CLI::Option* to_stdout = command.add_flag(
+      "--stdout", options->to_stdout,
+      "Write the members' bytes to standard output, one after the other, and no file");
+  CLI::Option* keep = command.add_flag("-k,--keep-existing", options->keep_existing,
+                                       "Leave files that already exist in DIR alone");
+  CLI::Option* overwrite = command.add_flag(
+      "--overwrite", options->overwrite,
+      "Of members with one name, let the later replace the earlier (default: the later is "
+      "written as NAME~2.EXT)");
+  command.add_flag("--ignore-case", options->ignore_case,
+                   "Match MEMBER names and patterns whatever their case");
+  CLI::Option* convert_members =
+      command
+          .add_option("--convert", options->convert,
+                      "Write each member the image plug-in recognises as a picture in this "
+                      "format, png or bmp, named with its extension; other members as they are")
+          ->type_name("FORMAT")
+          ->check(CLI::IsMember({"png", "bmp"}));
+  AddEncodingOption(command, options->encoding);
+  to_stdout->excludes(output)->excludes(keep)->excludes(overwrite)->excludes(convert_members);
+  keep->excludes(overwrite);
+  command.footer(R"(Every member goes through the archive plug-in's GetFile, each with its own listed size, even
+where several share a position; a member of 0 bytes becomes an empty file. A MEMBER with *, ? or
+[...] is also a pattern: * any characters, ? one, [a-z] one of a set, [!a-z] one not in it.
+Files are named as list shows the members (on Windows with %xNN where it shows \xNN). A name
+that would lead outside DIR ("/", ".."), and a member that would replace the archive itself,
+are refused. An existing file of a member's name is replaced, unless -k. A member is never left
+half-written.)");
+  return [options](const CommandContext& context) { return RunExtract(context, *options); };
 }
 
 int RunExtract(const CommandContext& context, const ExtractOptions& options) {
@@ -429,9 +496,28 @@ int RunExtract(const CommandContext& context, const ExtractOptions& options) {
   return written != 0 ? written : status;
 }
 
-int RunPack(const CommandContext& context, const std::string& archive, bool scramble,
-            const std::vector<std::string>& files, const std::string& encoding_name) {
-  const NameEncoding encoding(encoding_name);
+CommandRun DeclarePack(CLI::App& command) {
+  auto options = std::make_shared<PackOptions>();
+  options->encoding = NameEncoding::kDefault;
+  command.add_option("-o,--output", options->archive, "The archive to write, or - for standard output")
+      ->type_name("OUT.ARC")
+      ->required();
+  command.add_flag("--scramble", options->scramble, "Scramble the archive's directory");
+  AddEncodingOption(command, options->encoding);
+  command.add_option("FILE", options->files, "Files to pack")->required();
+  command.footer(R"(Names are stored in the code page of --encoding. Refused, with the file and the rule: fewer
+than 2 or more than 10240 files; a name the code page cannot hold, or that would list otherwise;
+a name over 12 bytes once stored, without a ".", or with a byte after the "." outside ! to z;
+two names that differ only in case; an archive beyond 4 GiB. The archive takes its name only
+after the archive plug-in has recognised it and listed every member as written.)");
+  return [options](const CommandContext& context) { return RunPack(context, *options); };
+}
+
+int RunPack(const CommandContext& context, const PackOptions& options) {
+  const std::string& archive = options.archive;
+  const bool scramble = options.scramble;
+  const std::vector<std::string>& files = options.files;
+  const NameEncoding encoding(options.encoding);
   const PluginSet set = PluginsFor(context);
   RequireKind(set, PluginKind::kArchive);  // to check the result
 

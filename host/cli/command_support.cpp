@@ -1,5 +1,6 @@
 #include "host/cli/command_support.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
 
@@ -53,4 +54,13 @@ PictureFileType PictureFormatNamed(const std::string& format) {
   if (format == "png") return PictureFileType::kPng;
   if (format == "bmp") return PictureFileType::kBmp;
   throw UsageError("the picture format must be png or bmp, not \"" + format + "\"");
+}
+
+void AddEncodingOption(CLI::App& command, std::string& encoding) {
+  command
+      .add_option("--encoding", encoding,
+                  "Code page of the member names: cp932 (Shift-JIS, the format's own), latin1, "
+                  "utf-8 or any other the system knows")
+      ->type_name("NAME")
+      ->capture_default_str();
 }

@@ -23,5 +23,8 @@ const Plugin& RecogniseFile(const PluginSet& set, const std::string& path, Plugi
 Bytes ConvertPicture(const Plugin& image, std::span<const unsigned char> picture,
                      PictureFileType type, const RowProgress& progress = {});
 
+// The --encoding option of a command that reads or writes member names.
+void AddEncodingOption(CLI::App& command, std::string& encoding);
+
 // "png" or "bmp" as a file type; UsageError for anything else.
 PictureFileType PictureFormatNamed(const std::string& format);

@@ -1,21 +1,55 @@
-// The commands of vyn. Each returns its exit status: 0 when everything
-// worked, 1 when a file could not be read, recognised or written (after
-// saying which and why on standard error). Failures that end a command at
-// once are thrown as HostError (status 1) or UsageError (status 2).
+// The commands of vyn. Each has an options struct, a function that declares
+// those options on its CLI11 subcommand (with its help), and one that runs
+// it; the table of Commands() joins them. A run returns the exit status: 0
+// when everything worked, 1 when a file could not be read, recognised or
+// written (after saying which and why on standard error). Failures that end
+// a command at once are thrown as HostError (status 1) or UsageError
+// (status 2).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 struct CommandContext {
   std::string plugin_option;  // --plugins, empty when not given
 };
 
+// How to run a command once its options are parsed.
+using CommandRun = std::function<int(const CommandContext&)>;
+
+// One command: its name, its line in `vyn --help`, and the function that
+// declares its options on its own subcommand and returns how to run it.
+struct CommandEntry {
+  const char* name;
+  const char* summary;
+  CommandRun (*declare)(CLI::App& command);
+};
+
+// Every command, in the order `vyn --help` lists them.
+const std::vector<CommandEntry>& Commands();
+
+CommandRun DeclarePlugins(CLI::App& command);
 int RunPlugins(const CommandContext& context);
-int RunIdentify(const CommandContext& context, const std::vector<std::string>& files);
-int RunList(const CommandContext& context, const std::string& archive, bool json,
-            const std::string& encoding);
+
+struct IdentifyOptions {
+  std::vector<std::string> files;
+};
+CommandRun DeclareIdentify(CLI::App& command);
+int RunIdentify(const CommandContext& context, const IdentifyOptions& options);
+
+struct ListOptions {
+  std::string archive;
+  bool json = false;
+  std::string encoding;  // of the member names
+};
+CommandRun DeclareList(CLI::App& command);
+int RunList(const CommandContext& context, const ListOptions& options);
 
 struct ExtractOptions {
   std::string archive;
@@ -33,10 +67,18 @@ struct ExtractOptions {
   bool pictures_only = false;  // with convert: members that are not pictures are left out
   std::string picture_file;    // with convert: the one picture chosen goes to this file
 };
+CommandRun DeclareExtract(CLI::App& command);
 int RunExtract(const CommandContext& context, const ExtractOptions& options);
 
-int RunPack(const CommandContext& context, const std::string& archive, bool scramble,
-            const std::vector<std::string>& files, const std::string& encoding);
+struct PackOptions {
+  std::string archive;
+  bool scramble = false;
+  std::vector<std::string> files;
+  std::string encoding;  // of the member names
+};
+CommandRun DeclarePack(CLI::App& command);
+int RunPack(const CommandContext& context, const PackOptions& options);
+
 struct ConvertOptions {
   std::string source;        // a picture, an archive, or ARCHIVE:MEMBER with a name or pattern
   std::string output;        // a file, a directory for an archive's pictures, or empty
@@ -44,7 +86,16 @@ struct ConvertOptions {
   std::string encoding;      // of an archive's member names
   bool ignore_case = false;  // in the member's name or pattern
 };
+CommandRun DeclareConvert(CLI::App& command);
 int RunConvert(const CommandContext& context, const ConvertOptions& options);
+
+struct EncodeOptions {
+  std::string image;
+  std::string output;
+};
+CommandRun DeclareEncode(CLI::App& command);
+int RunEncode(const CommandContext& context, const EncodeOptions& options);
+
 struct ViewRequest {
   std::vector<std::string> paths;
   bool recursive = false;
@@ -53,9 +104,8 @@ struct ViewRequest {
   std::uint64_t max_pixels = 64'000'000;
 };
 // Serves until interrupted (Ctrl-C, SIGTERM, the console closing).
+CommandRun DeclareView(CLI::App& command);
 int RunView(const CommandContext& context, const ViewRequest& request);
-
-int RunEncode(const CommandContext& context, const std::string& image, const std::string& output);
 
 // Prints "vyn: message" on standard error.
 void Complain(const std::string& message);

@@ -1,13 +1,16 @@
 // vyn convert, vyn encode: pictures through the image plug-in, and the
 // encoder that makes them. Converting an archive's pictures is extraction
 // with conversion, in archive_commands.
+#include <CLI/CLI.hpp>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <optional>
 
 #include "host/cli/command_support.h"
 #include "host/cli/progress.h"
 #include "host/cli/text_output.h"
+#include "host/files/name_encoding.h"
 #include "host/formats/gp8_encoder.h"
 #include "host/formats/picture_io.h"
 #include "host/host_error.h"
@@ -107,6 +110,37 @@ int ConvertArchive(const CommandContext& context, const ConvertOptions& options,
 
 }  // namespace
 
+CommandRun DeclareConvert(CLI::App& command) {
+  auto options = std::make_shared<ConvertOptions>();
+  options->encoding = NameEncoding::kDefault;
+  command
+      .add_option("SOURCE", options->source,
+                  "A picture (GP8), an archive, or ARCHIVE:MEMBER for one member (a name or "
+                  "pattern)")
+      ->required();
+  command
+      .add_option("-o,--output", options->output,
+                  "Output file, .png or .bmp, or - for standard output; for an archive's "
+                  "pictures a directory (default: PICTURE's name with .png; for an archive the "
+                  "current directory)")
+      ->type_name("OUT");
+  command.add_option("--format", options->format, "png or bmp (default: png)")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"png", "bmp"}));
+  command.add_flag("--ignore-case", options->ignore_case,
+                   "Match the MEMBER name or pattern whatever its case");
+  AddEncodingOption(command, options->encoding);
+  command.footer(R"(The output is the 8-bit bitmap the image plug-in delivers, with its 256-entry palette, rows
+top first. From an archive, every member the image plug-in recognises is decoded in memory and
+written into the directory as its name with .png (or .bmp); other members are left out. Names,
+refusals and numbered names (A~2.png) are as in extract. ARCHIVE:MEMBER with -o OUT.png writes
+that one picture, for example:
+  vyn convert demo.ARC -o pictures
+  vyn convert demo.ARC:sample.GP8 -o sample.png
+  vyn convert 'demo.ARC:*.GP8' --format bmp -o pictures)");
+  return [options](const CommandContext& context) { return RunConvert(context, *options); };
+}
+
 int RunConvert(const CommandContext& context, const ConvertOptions& options) {
   if (!options.format.empty()) PictureFormatNamed(options.format);  // a usage error first
   const PluginSet set = PluginsFor(context);
@@ -155,7 +189,24 @@ int RunConvert(const CommandContext& context, const ConvertOptions& options) {
   return 0;
 }
 
-int RunEncode(const CommandContext& context, const std::string& image, const std::string& output) {
+CommandRun DeclareEncode(CLI::App& command) {
+  auto options = std::make_shared<EncodeOptions>();
+  command.add_option("IMAGE", options->image, "A PNG or BMP picture")->required();
+  command
+      .add_option("-o,--output", options->output,
+                  "The GP8 picture to write, or - for standard output")
+      ->type_name("OUT.GP8")
+      ->required();
+  command.footer(R"(A palette picture keeps its palette; a truecolour one of at most 256 colours gets a palette of
+its colours in the order they appear. More colours are refused, never reduced. The pixels are
+compressed by optimal parsing, the shortest stream the format allows. The picture takes its
+name only after the image plug-in has decoded it to exactly these pixels and palette.)");
+  return [options](const CommandContext& context) { return RunEncode(context, *options); };
+}
+
+int RunEncode(const CommandContext& context, const EncodeOptions& options) {
+  const std::string& image = options.image;
+  const std::string& output = options.output;
   const PluginSet set = PluginsFor(context);
   RequireKind(set, PluginKind::kImage);  // to check the result
   if (SameFile(image, output)) throw HostError(FileMessage(output, "is the picture being encoded"));

@@ -1,9 +1,17 @@
 // vyn plugins, vyn identify: what the plug-ins are and what they make of files.
+#include <CLI/CLI.hpp>
 #include <iostream>
+#include <memory>
 
 #include "host/cli/command_support.h"
 #include "host/host_error.h"
 #include "host/cli/text_output.h"
+
+CommandRun DeclarePlugins(CLI::App& command) {
+  command.footer(R"(The strings are the kind (00AM archive, 00IN image), the description, the file-name pattern
+and the format's name.)");
+  return [](const CommandContext& context) { return RunPlugins(context); };
+}
 
 int RunPlugins(const CommandContext& context) {
   const PluginSet set = PluginsFor(context);
@@ -32,7 +40,20 @@ std::string Description(const Plugin& plugin, const std::string& path) {
 
 }  // namespace
 
-int RunIdentify(const CommandContext& context, const std::vector<std::string>& files) {
+CommandRun DeclareIdentify(CLI::App& command) {
+  auto options = std::make_shared<IdentifyOptions>();
+  command.add_option("FILE", options->files, "Files to identify")->required();
+  command.footer(R"(Each file's first 2048 bytes go to every plug-in's IsSupported. An archive is described by its
+member count, a picture by its size and depth, for example:
+  a.ARC: Vyn Archived File(ARC), 12 members
+  b.GP8: Vyn 256-color Picture Format(GP8), 640x480, 8 bits
+  c.txt: not recognised
+The exit status is 1 when any file was not recognised or could not be read.)");
+  return [options](const CommandContext& context) { return RunIdentify(context, *options); };
+}
+
+int RunIdentify(const CommandContext& context, const IdentifyOptions& options) {
+  const std::vector<std::string>& files = options.files;
   const PluginSet set = PluginsFor(context);
   if (set.plugins.empty()) throw HostError(FileMessage(set.directory, "holds no plug-ins"));
   int status = 0;

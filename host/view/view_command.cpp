@@ -11,9 +11,11 @@
 #include <unistd.h>
 #endif
 
+#include <CLI/CLI.hpp>
 #include <condition_variable>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -135,6 +137,26 @@ class StopRequest {
 void SayOnError(const std::string& message) { Complain(message); }
 
 }  // namespace
+
+CommandRun DeclareView(CLI::App& command) {
+  auto request = std::make_shared<ViewRequest>();
+  command.add_option("PATH", request->paths, "Archives, pictures and directories of them")
+      ->required();
+  command.add_flag("-r,--recursive", request->recursive, "Look into subdirectories too");
+  command.add_option("--port", request->port, "Port on 127.0.0.1 to serve on (0: a free one)")
+      ->type_name("N")
+      ->capture_default_str();
+  command.add_flag("!--no-open", request->open_browser,
+                   "Only print the address; do not open a browser");
+  command.add_option("--max-pixels", request->max_pixels,
+                     "Largest pixel block to decode; larger pictures are refused")
+      ->type_name("N")
+      ->capture_default_str();
+  command.footer(R"(Directories are searched for files that a plug-in recognises by their content. The address
+printed holds a random access token; requests without it are refused, and nothing but the
+inputs is served. Pictures in archives are decoded in memory; nothing is written. Ctrl-C stops.)");
+  return [request](const CommandContext& context) { return RunView(context, *request); };
+}
 
 int RunView(const CommandContext& context, const ViewRequest& request) {
   if (request.port < 0 || request.port > 65535)
