@@ -32,7 +32,7 @@ NameCheck CheckEntryName(const unsigned char* entry) {
     if (c == 0) break;
     int folded = c;
     if (folded >= 'A' && folded <= 'Z') folded |= 0x20;
-    if (folded < '!' || folded > 'z') return NameCheck::kBad;  // 0x80 and up are negative
+    if (folded < kExtensionLowest || folded > kExtensionHighest) return NameCheck::kBad;  // 0x80 and up are negative
   }
   return NameCheck::kGood;
 }

@@ -79,7 +79,7 @@ TEST(ArcWriterPlan, AcceptsTheLimitsOfEachRule) {
   for (const auto& members : accepted) {
     EXPECT_NO_THROW(PlanArchive("out.arc", Sources(members))) << members.front().first;
   }
-  std::vector<ArcSource> most(kArcMaxMembers);
+  std::vector<ArcSource> most(kMaxRecognisedCount);
   for (std::size_t i = 0; i < most.size(); ++i) most[i] = {"f", std::to_string(i) + ".d", 1};
   EXPECT_NO_THROW(PlanArchive("out.arc", most));
   most.push_back({"f", "last.d", 1});
@@ -111,7 +111,7 @@ TEST(ArcWriterPlan, DirectoryBytesPlainAndScrambled) {
   EXPECT_EQ(Bytes(scrambled.begin(), scrambled.begin() + 4),
             Bytes(plain.begin(), plain.begin() + 4));
   for (std::size_t i = 4; i < plain.size(); ++i)
-    EXPECT_EQ(scrambled[i], plain[i] ^ kArcDirectoryMask[(i - 4) % 20]) << i;
+    EXPECT_EQ(scrambled[i], plain[i] ^ kDirectoryMask[(i - 4) % 20]) << i;
 }
 
 // Packs real files and takes them back out through the archive plug-in.

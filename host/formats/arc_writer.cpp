@@ -33,12 +33,12 @@ std::string ShowByte(unsigned char byte) {
 }
 
 // The 20-byte entry for a member, as the plain directory holds it.
-std::array<unsigned char, kArcEntrySize> EntryBytes(const std::string& name, std::uint32_t size,
+std::array<unsigned char, kEntrySize> EntryBytes(const std::string& name, std::uint32_t size,
                                                     std::uint32_t position) {
-  std::array<unsigned char, kArcEntrySize> entry{};
-  std::memcpy(entry.data(), name.data(), name.size() < kArcNameSize ? name.size() : kArcNameSize);
-  WriteLe32(entry.data() + kArcSizeOffset, size);
-  WriteLe32(entry.data() + kArcPositionOffset, position);
+  std::array<unsigned char, kEntrySize> entry{};
+  std::memcpy(entry.data(), name.data(), name.size() < kEntryNameSize ? name.size() : kEntryNameSize);
+  WriteLe32(entry.data() + kEntrySizeOffset, size);
+  WriteLe32(entry.data() + kEntryPositionOffset, position);
   return entry;
 }
 
@@ -57,10 +57,10 @@ std::string ArcNameProblem(const std::string& name, std::uint64_t size, const st
   const bool encoded = !shown.empty() && shown != name;
   if (name.empty()) return "the member name is empty";
   if (name == "." || name == "..") return quoted + " is not a file name";
-  if (name.size() > kArcNameSize)
+  if (name.size() > kEntryNameSize)
     return quoted + " is " + std::to_string(name.size()) + " bytes long" +
            (encoded ? " as stored" : "") + "; a member name holds at most " +
-           std::to_string(kArcNameSize);
+           std::to_string(kEntryNameSize);
   if (name.find('\0') != std::string::npos) return quoted + " holds a NUL byte";
   // Extraction puts members under their names in a directory: a name with
   // a separator would land elsewhere on some system. The characters count,
@@ -76,16 +76,16 @@ std::string ArcNameProblem(const std::string& name, std::uint64_t size, const st
   // Recognition reads up to three bytes after the ".", stopping at a NUL.
   // With a "." late in a full 12-byte name it reads on into the size field.
   const auto entry = EntryBytes(name, static_cast<std::uint32_t>(size), 0);
-  for (std::size_t i = dot + 1; i <= dot + kArcExtensionExamined; ++i) {
+  for (std::size_t i = dot + 1; i <= dot + kExtensionExamined; ++i) {
     const unsigned char byte = entry[i];
     if (byte == 0) break;
     unsigned char folded = byte;
     if (folded >= 'A' && folded <= 'Z') folded = static_cast<unsigned char>(folded | 0x20);
-    if (folded >= kArcExtensionLowest && folded <= kArcExtensionHighest) continue;
+    if (folded >= kExtensionLowest && folded <= kExtensionHighest) continue;
     if (i < name.size())
       return quoted + " holds byte " + ShowByte(byte) +
-             " after its \".\"; the three bytes after it may only be " + Hex(kArcExtensionLowest) +
-             " to " + Hex(kArcExtensionHighest) + " (\"!\" to \"z\")";
+             " after its \".\"; the three bytes after it may only be " + Hex(kExtensionLowest) +
+             " to " + Hex(kExtensionHighest) + " (\"!\" to \"z\")";
     return quoted + " fills all 12 bytes and ends fewer than 3 bytes after its \".\", so the " +
            "member's size is read as part of its extension, and size byte " + ShowByte(byte) +
            " is not allowed there; use a shorter name";
@@ -94,18 +94,18 @@ std::string ArcNameProblem(const std::string& name, std::uint64_t size, const st
 }
 
 ArcPlan PlanArchive(const std::string& archive, const std::vector<ArcSource>& sources) {
-  if (sources.size() < kArcMinMembers)
+  if (sources.size() < kMinRecognisedCount)
     throw HostError(
-        FileMessage(archive, "an archive needs at least " + std::to_string(kArcMinMembers) +
+        FileMessage(archive, "an archive needs at least " + std::to_string(kMinRecognisedCount) +
                                  " members (one of a single member is never recognised); " +
                                  std::to_string(sources.size()) + " given"));
-  if (sources.size() > kArcMaxMembers)
+  if (sources.size() > kMaxRecognisedCount)
     throw HostError(FileMessage(archive, "an archive holds at most " +
-                                             std::to_string(kArcMaxMembers) + " members; " +
+                                             std::to_string(kMaxRecognisedCount) + " members; " +
                                              std::to_string(sources.size()) + " given"));
 
   std::map<std::string, const ArcSource*> taken;  // folded name as shown -> first source
-  std::uint64_t position = kArcCountSize + kArcEntrySize * std::uint64_t{sources.size()};
+  std::uint64_t position = kDirectoryOffset + kEntrySize * std::uint64_t{sources.size()};
   ArcPlan plan;
   for (const ArcSource& source : sources) {
     const std::string problem = ArcNameProblem(source.name, source.size, source.shown);
@@ -119,7 +119,7 @@ ArcPlan PlanArchive(const std::string& archive, const std::vector<ArcSource>& so
           FileMessage(source.path,
                       "member name \"" + shown + "\" is taken already by " + first->second->path +
                           " (names that differ only in case overwrite each other when extracted)"));
-    if (source.size > kArcMaxSize - position)
+    if (source.size > kMaxArchiveSize - position)
       throw HostError(FileMessage(
           source.path, "the archive would grow to " + std::to_string(position + source.size) +
                            " bytes with this member, beyond the 4 GiB that positions reach"));
@@ -135,15 +135,15 @@ ArcPlan PlanArchive(const std::string& archive, const std::vector<ArcSource>& so
 }
 
 Bytes ArcDirectoryBytes(const ArcPlan& plan, bool scrambled) {
-  Bytes bytes(kArcCountSize + kArcEntrySize * plan.entries.size(), 0);
+  Bytes bytes(kDirectoryOffset + kEntrySize * plan.entries.size(), 0);
   WriteLe32(bytes.data(), static_cast<std::uint32_t>(plan.entries.size()));
-  unsigned char* at = bytes.data() + kArcCountSize;
+  unsigned char* at = bytes.data() + kDirectoryOffset;
   for (const ArcPlanEntry& entry : plan.entries) {
     auto raw = EntryBytes(entry.name, entry.size, entry.position);
-    for (std::uint32_t i = 0; i < kArcEntrySize; ++i) {
-      at[i] = scrambled ? static_cast<unsigned char>(raw[i] ^ kArcDirectoryMask[i]) : raw[i];
+    for (std::uint32_t i = 0; i < kEntrySize; ++i) {
+      at[i] = scrambled ? static_cast<unsigned char>(raw[i] ^ kDirectoryMask[i]) : raw[i];
     }
-    at += kArcEntrySize;
+    at += kEntrySize;
   }
   return bytes;
 }

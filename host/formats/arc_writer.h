@@ -14,29 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/arc_layout.h"
 #include "host/files/file_io.h"
-
-// Archive layout.
-constexpr std::uint32_t kArcCountSize = 4;
-constexpr std::uint32_t kArcEntrySize = 20;
-constexpr std::uint32_t kArcNameSize = 12;
-constexpr std::uint32_t kArcSizeOffset = 12;      // within an entry
-constexpr std::uint32_t kArcPositionOffset = 16;  // within an entry
-constexpr std::size_t kArcMinMembers = 2;         // one member is never recognised
-constexpr std::size_t kArcMaxMembers = 10240;
-// Every position and size is 32 bits: no byte of an archive may lie at or
-// beyond 4 GiB.
-constexpr std::uint64_t kArcMaxSize = 0xFFFFFFFFu;
-// Bytes after the "." that recognition examines, and the range each must
-// fall in once "A"-"Z" are folded to lower case.
-constexpr std::uint32_t kArcExtensionExamined = 3;
-constexpr unsigned char kArcExtensionLowest = 0x21;   // "!"
-constexpr unsigned char kArcExtensionHighest = 0x7A;  // "z"
-
-// Combined byte by byte with each entry of a scrambled directory.
-inline constexpr std::array<unsigned char, kArcEntrySize> kArcDirectoryMask = {
-    0xB5, 0xB2, 0x8A, 0xC6, 0xED, 0xD2, 0x97, 0xD6, 0xF6, 0xF2,
-    0xFD, 0xE7, 0x2C, 0x35, 0x07, 0x8D, 0x7F, 0x4E, 0x42, 0xD9};
 
 // A file to be packed: where its bytes come from, the member name it takes
 // (the bytes stored, in the archive's code page) and its size.

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <utility>
 
-#include "archive/arc_format.h"
+#include "archive/arc_layout.h"
 #include "host/host_error.h"
 #include "host/plugins/refusal_reasons.h"
 

@@ -1,15 +1,12 @@
 #include "host/plugins/refusal_reasons.h"
 
+#include "archive/arc_layout.h"
 #include "byte_order.h"
 #include "host/files/file_io.h"
 #include "host/formats/gp8_encoder.h"
 #include "host/host_error.h"
 
 namespace {
-
-// ARC: a 16-bit member count in the first 4 bytes, then 20 bytes an entry.
-constexpr std::uint64_t kArcCountSize = 4;
-constexpr std::uint64_t kArcEntrySize = 20;
 
 std::string Counted(std::uint64_t count, const char* noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
@@ -44,12 +41,12 @@ std::uint64_t PixelsInStream(const unsigned char* stream, std::uint64_t size,
 std::string WhyArchiveNotListed(const std::string& archive) {
   try {
     const std::uint64_t size = RegularFileSize(archive);
-    if (size < kArcCountSize)
+    if (size < kDirectoryOffset)
       return "it holds " + Counted(size, "byte") + ", too few for the member count";
-    const Bytes head = ReadHead(archive, kArcCountSize);
+    const Bytes head = ReadHead(archive, kDirectoryOffset);
     const std::uint64_t count = ReadLe16(head.data());
-    const std::uint64_t directory = count * kArcEntrySize;
-    if (directory > size - kArcCountSize)
+    const std::uint64_t directory = count * kEntrySize;
+    if (directory > size - kDirectoryOffset)
       return "its directory of " + std::to_string(count) + (count == 1 ? " entry" : " entries") +
              " needs " + Counted(directory, "byte") +
              " from offset 4, beyond the end of the file (" + Counted(size, "byte") + ")";
