@@ -1,5 +1,7 @@
 // A small ARC writer for building test archives, plain or scrambled, with
-// members placed wherever a test wants them.
+// members placed wherever a test wants them. It keeps its own copy of the
+// layout and the mask on purpose, written independently of
+// archive/arc_layout.h, so that a mistake there cannot hide in both.
 #pragma once
 
 #include <cstdint>
