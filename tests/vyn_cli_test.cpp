@@ -354,7 +354,7 @@ TEST_F(VynCommandLine, BadInputGetsAMessageAndLeavesNoOutput) {
   EXPECT_EQ(extracted.status, 1);
   EXPECT_TRUE(Contains(extracted.err, "cut.bin runs past the end of the archive")) << extracted.err;
   EXPECT_EQ(extracted.out,  // what was written, nothing else
-            "extracted 1 of 2 members (4 bytes) from " + archive + " into " + out + "\n");
+            "extracted 1 of 2 members (4 bytes) from " + archive + " into " + out + "; 1 failed\n");
   EXPECT_EQ(EntriesOf(out), (std::vector<std::string>{"good.txt"}));
 
   // A member name that would leave the output directory.

@@ -264,6 +264,7 @@ TEST_F(VynOutput, AFailedWriteToStandardOutputFailsTheCommand) {
       {"list", archive_, "--json"},
       {"list", "--help"},
       {"extract", archive_, "-o", out},
+      {"extract", "--stdout", many},  // one message, not one a member
       {"convert", gp8_, "-o", "-"},
       {"encode", picture_, "-o", "-"},
       {"pack", "-o", "-", picture_, gp8_},

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <memory>
 #include <new>
+#include <optional>
 #include <set>
 
 #include "host/cli/command_support.h"
@@ -113,29 +114,24 @@ void CheckWithinArchive(const std::string& archive, std::uint64_t archive_size,
         archive, "member " + named.shown + " runs past the end of the archive, which is damaged"));
 }
 
-void WriteToStandardOutput(std::span<const unsigned char> bytes) {
-  errno = 0;
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
-    throw HostError(FileMessage("standard output", "cannot write: " + SystemReason()));
-}
-
+// A member that cannot be read is said and skipped; standard output that
+// cannot be written ends the command at once, with one message (main's).
 int ExtractToStandardOutput(const Plugin& plugin, const std::string& archive,
                             const std::vector<NamedMember>& chosen) {
   const std::uint64_t archive_size = RegularFileSize(archive);
   int status = 0;
   for (const NamedMember& named : chosen) {
+    std::unique_ptr<ReceivedBlock> block;
     try {
       CheckWithinArchive(archive, archive_size, named);
-      const auto block = Take(plugin, archive, named);
-      WriteToStandardOutput({block->data(), block->size()});
+      block = Take(plugin, archive, named);
     } catch (const HostError& error) {
       Complain(error.what());
       status = 1;
+      continue;
     }
+    WriteStandardOutput(block->bytes());
   }
-  errno = 0;
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
-    throw HostError(FileMessage("standard output", "cannot write: " + SystemReason()));
   return status;
 }
 
@@ -223,11 +219,24 @@ std::u32string WithExtension(const std::u32string& name, const char* extension) 
   return converted;
 }
 
+// Whether a member's name ends in ".GP8", in any case.
+bool HasGp8Extension(const std::u32string& name) {
+  static constexpr char32_t kExtension[] = U".gp8";
+  const std::size_t n = std::size(kExtension) - 1;
+  if (name.size() < n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (FoldCase(name[name.size() - n + i]) != kExtension[i]) return false;
+  return true;
+}
+
 // Finds the chosen members that the image plug-in recognises, from their
 // heads alone, and names each after its conversion.
 void MarkPictures(const PluginSet& set, const Plugin& plugin, const std::string& archive,
-                  const Conversion& conversion, std::vector<NamedMember>& chosen) {
+                  const Conversion& conversion, bool by_content, std::vector<NamedMember>& chosen) {
   for (NamedMember& named : chosen) {
+    // By name, a data member that happens to pass the picture test (a table
+    // of small numbers) is not taken for a picture.
+    if (!by_content && !HasGp8Extension(named.decoded)) continue;
     const auto head = TakeMemberHead(plugin, archive, *named.member, kHeadSize);
     if (head == nullptr) continue;  // extracting it says why
     named.image = set.Recognise(named.shown, ContentHead(head->bytes()), PluginKind::kImage);
@@ -235,17 +244,24 @@ void MarkPictures(const PluginSet& set, const Plugin& plugin, const std::string&
   }
 }
 
-// The member's bytes, or for a picture being converted, the file it becomes.
-Bytes Converted(const Plugin& plugin, const std::string& archive, const NamedMember& named,
-                const Conversion& conversion, const RowProgress& rows = {}) {
-  const auto block = Take(plugin, archive, named);
+// A picture member's bytes converted into the file it becomes. Throws
+// HostError naming the archive and the member when it does not decode.
+Bytes ConvertedPicture(const std::string& archive, const NamedMember& named,
+                       std::span<const unsigned char> bytes, const Conversion& conversion,
+                       const RowProgress& rows = {}) {
   try {
-    return ConvertPicture(*named.image, block->bytes(), conversion.type, rows);
+    return ConvertPicture(*named.image, bytes, conversion.type, rows);
   } catch (const HostError& error) {
     throw HostError(FileMessage(archive, named.shown + ": " + error.what()));
   } catch (const std::bad_alloc&) {
     throw HostError(FileMessage(archive, named.shown + ": out of memory"));
   }
+}
+
+Bytes Converted(const Plugin& plugin, const std::string& archive, const NamedMember& named,
+                const Conversion& conversion, const RowProgress& rows = {}) {
+  const auto block = Take(plugin, archive, named);
+  return ConvertedPicture(archive, named, block->bytes(), conversion, rows);
 }
 
 int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
@@ -265,6 +281,7 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
   std::uint64_t written_bytes = 0;
   std::size_t written = 0;
   std::size_t converted = 0;
+  std::size_t not_converted = 0;  // pictures that did not decode, stored instead
   std::size_t kept = 0;
   for (std::size_t i = 0; i < chosen.size(); ++i) {
     const NamedMember& named = chosen[i];
@@ -286,11 +303,34 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
       if (options.keep_existing && Exists(target)) {
         ++kept;
       } else if (named.image != nullptr) {
-        const Bytes file = Converted(plugin, archive, named, conversion);
-        WriteFileAtomically(target, file);
-        ++written;
-        ++converted;
-        written_bytes += file.size();
+        const auto block = Take(plugin, archive, named);
+        std::optional<Bytes> file;
+        try {
+          file = ConvertedPicture(archive, named, block->bytes(), conversion);
+        } catch (const HostError& error) {
+          // Converting pictures only, a picture that does not decode has
+          // failed; extracting, it is a member like any other and comes out
+          // as it is stored, under its own name.
+          if (options.pictures_only) throw;
+          NamedMember stored = named;
+          stored.output = named.decoded;
+          std::string stored_note;
+          const std::filesystem::path stored_target =
+              OutputPath(directory, names.For(stored, stored_note));
+          progress.Finish();
+          Complain(std::string("note: ") + error.what() + "; written as it is stored, as " +
+                   ShownPath(stored_target.filename()));
+          WriteFileAtomically(stored_target, block->bytes());
+          ++written;
+          ++not_converted;
+          written_bytes += named.member->size;
+        }
+        if (file) {
+          WriteFileAtomically(target, *file);
+          ++written;
+          ++converted;
+          written_bytes += file->size();
+        }
       } else {
         const auto block = Take(plugin, archive, named);
         WriteFileAtomically(target, {block->data(), block->size()});
@@ -310,8 +350,14 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
             << Counted(chosen.size(), options.pictures_only ? "picture" : "member") << " ("
             << Counted(written_bytes, "byte");
   if (!options.pictures_only && conversion.type != PictureFileType::kUnknown)
-    std::cout << ", " << Counted(converted, "picture") << " as " << conversion.noun;
+    std::cout << ": " << converted << " converted to " << conversion.noun << ", "
+              << (written - converted) << " as stored";
   std::cout << ") from " << archive << " into " << directory;
+  if (not_converted != 0)
+    std::cout << "; " << Counted(not_converted, "picture") << " that did not decode stored as "
+              << (not_converted == 1 ? "it is" : "they are");
+  const std::size_t failed = chosen.size() - written - kept;
+  if (failed != 0) std::cout << "; " << failed << " failed";
   if (left_out != 0) std::cout << "; " << Counted(left_out, "other member") << " left out";
   if (kept != 0) std::cout << "; " << Counted(kept, "file") << " already there left alone";
   std::cout << '\n';
@@ -436,10 +482,16 @@ CommandRun DeclareExtract(CLI::App& command) {
   CLI::Option* convert_members =
       command
           .add_option("--convert", options->convert,
-                      "Write each member the image plug-in recognises as a picture in this "
-                      "format, png or bmp, named with its extension; other members as they are")
+                      "Write each member named *.GP8 that the image plug-in recognises as a "
+                      "picture in this format, png or bmp, named with its extension; every "
+                      "other member as it is stored")
           ->type_name("FORMAT")
           ->check(CLI::IsMember({"png", "bmp"}));
+  command
+      .add_flag("--convert-by-content", options->convert_by_content,
+                "With --convert, convert every member the image plug-in recognises, whatever "
+                "its name (default: only those named *.GP8)")
+      ->needs(convert_members);
   AddEncodingOption(command, options->encoding);
   to_stdout->excludes(output)->excludes(keep)->excludes(overwrite)->excludes(convert_members);
   keep->excludes(overwrite);
@@ -449,7 +501,9 @@ where several share a position; a member of 0 bytes becomes an empty file. A MEM
 Files are named as list shows the members (on Windows with %xNN where it shows \xNN). A name
 that would lead outside DIR ("/", ".."), and a member that would replace the archive itself,
 are refused. An existing file of a member's name is replaced, unless -k. A member is never left
-half-written.)");
+half-written. With --convert, a picture that the image plug-in recognises but cannot decode is
+written as it is stored, with a note; nothing is lost. With --stdout, a failed write to standard
+output ends the command at once.)");
   return [options](const CommandContext& context) { return RunExtract(context, *options); };
 }
 
@@ -474,7 +528,8 @@ int RunExtract(const CommandContext& context, const ExtractOptions& options) {
   }
   std::size_t left_out = 0;
   if (conversion.type != PictureFileType::kUnknown) {
-    MarkPictures(set, plugin, options.archive, conversion, chosen);
+    MarkPictures(set, plugin, options.archive, conversion,
+                 options.pictures_only || options.convert_by_content, chosen);
     if (options.pictures_only) {
       const auto others = std::stable_partition(
           chosen.begin(), chosen.end(), [](const NamedMember& named) { return named.image; });

@@ -64,6 +64,7 @@ struct ExtractOptions {
   // written so, under their names with that extension. Empty: every member
   // as it is stored.
   std::string convert;
+  bool convert_by_content = false;  // with convert: every recognised member, not only *.GP8
   bool pictures_only = false;  // with convert: members that are not pictures are left out
   std::string picture_file;    // with convert: the one picture chosen goes to this file
 };
