@@ -67,7 +67,7 @@ TEST_F(VynCommandLine, HelpExplainsEveryCommand) {
   const VynRun help = Vyn({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* command :
-       {"plugins", "identify", "list", "extract", "convert", "pack", "encode", "view"}) {
+       {"plugins", "identify", "list", "extract", "convert", "pack", "encode", "test", "view"}) {
     EXPECT_TRUE(Contains(help.out, command)) << command;
     const VynRun own = Vyn({command, "--help"});
     EXPECT_EQ(own.status, 0) << command;
@@ -76,7 +76,7 @@ TEST_F(VynCommandLine, HelpExplainsEveryCommand) {
   EXPECT_TRUE(Contains(Vyn({"list", "--help"}).out, "--json"));
   EXPECT_TRUE(Contains(Vyn({"pack", "--help"}).out, "--scramble"));
   EXPECT_TRUE(Contains(Vyn({"convert", "--help"}).out, "ARCHIVE:MEMBER"));
-  EXPECT_TRUE(Contains(Vyn({"extract", "--help"}).out, "--convert"));
+  EXPECT_TRUE(Contains(Vyn({"extract", "--help"}).out, "--convert-by-content"));
   EXPECT_TRUE(Contains(help.out, "VYN_PLUGINS"));
 }
 
@@ -403,6 +403,14 @@ TEST_F(VynCommandLine, MessagesSayWhy) {
        1,
        gp8 + ": the image plug-in could not decode it: its pixel stream of 600 bytes is too "
              "short for the 40x30 pixels its header declares: it yields 533"},
+      {{"test", archive, gp8},
+       1,
+       archive + ": the archive plug-in could not list it: its directory of 3 entries needs 60 "
+                 "bytes from offset 4"},
+      {{"test", archive, gp8},
+       1,
+       gp8 + ": the image plug-in could not decode it: its pixel stream of 600 bytes is too "
+             "short"},
       {{"encode", bmp, "-o", dir_.File("out.gp8")},
        1,
        bmp + ": is truncated: it needs 48 bytes for its 4 rows of pixels from offset 54, and "

@@ -423,6 +423,15 @@ TEST_F(ForeignArchive, PicturesAreConvertedStraightOutOfTheArchive) {
        {{"WHOLE.DAT", Bytes(data.begin(), data.begin() + size(a) + 7)}, {"A.PIC", b}},
        "(" + std::to_string(size(a) + 7 + size(b)) + " bytes: 0 converted to PNG, 2 as stored)",
        ""},
+      // Testing reads every member and decodes every picture; nothing is
+      // written.
+      {{"test", archive}, 1, {}, archive + ": 5 members, 4 pictures: 1 damaged\n", cut_reason},
+      {{"test", dir_.File("a.GP8"), archive + "x"},
+       1,
+       {},
+       dir_.File("a.GP8") + ": a picture: no damage found\n" + archive +
+           "x: damaged or unreadable\n",
+       archive + "x: no such file"},
       {{"extract", "--convert", "png", "--convert-by-content", archive, "-o", "OUT", "WHOLE.DAT",
         "A.PIC"},
        0,
@@ -436,7 +445,9 @@ TEST_F(ForeignArchive, PicturesAreConvertedStraightOutOfTheArchive) {
     std::vector<std::string> args;
     for (const std::string& arg : c.args)
       args.push_back(arg.rfind("OUT", 0) == 0 ? out + arg.substr(3) : arg);
-    SCOPED_TRACE(args[1] + " " + args[2]);
+    std::string trace;
+    for (const std::string& arg : args) trace += arg + " ";
+    SCOPED_TRACE(trace);
     const VynRun run = Vyn(args);
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_EQ(FilesIn(out), c.files);

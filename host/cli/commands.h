@@ -97,6 +97,13 @@ struct EncodeOptions {
 CommandRun DeclareEncode(CLI::App& command);
 int RunEncode(const CommandContext& context, const EncodeOptions& options);
 
+struct TestOptions {
+  std::vector<std::string> files;
+  std::string encoding;  // of the member names
+};
+CommandRun DeclareTest(CLI::App& command);
+int RunTest(const CommandContext& context, const TestOptions& options);
+
 struct ViewRequest {
   std::vector<std::string> paths;
   bool recursive = false;

@@ -90,6 +90,8 @@ const std::vector<CommandEntry>& Commands() {
       {"pack", "Write an archive of files, named by their base names, in the order given",
        DeclarePack},
       {"encode", "Encode a picture of at most 256 colours as GP8", DeclareEncode},
+      {"test", "Read every member and decode every picture, and name what is damaged",
+       DeclareTest},
       {"view", "Show archives and pictures in a web browser, served from this machine only",
        DeclareView},
   };
