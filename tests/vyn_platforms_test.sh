@@ -147,24 +147,19 @@ for platform in ja-native ja-windows1252 ja-windows932; do
 done
 
 [ -n "${VYN_SHOW_LOG:-}" ] && cat "$work/native.log" "$work/ja-native.log"
-if ! cmp -s "$work/native.log" "$work/windows.log"; then
-  echo "outputs differ (native, then Windows; rebuild both if one is out of date):"
-  diff "$work/native.log" "$work/windows.log"
-  exit 1
-fi
-if ! diff -r "$work/native" "$work/windows"; then
-  echo "the files written differ"
-  exit 1
-fi
-for platform in ja-windows1252 ja-windows932; do
-  if ! cmp -s "$work/ja-native.log" "$work/$platform.log"; then
-    echo "outputs on Japanese paths differ (native, then $platform):"
-    diff "$work/ja-native.log" "$work/$platform.log"
+# same A B: the logs and the files written by the runs in A and B agree.
+same() {
+  if ! cmp -s "$work/$1.log" "$work/$2.log"; then
+    echo "outputs differ ($1, then $2; rebuild both if one is out of date):"
+    diff "$work/$1.log" "$work/$2.log"
     exit 1
   fi
-  if ! diff -r "$work/ja-native" "$work/$platform"; then
-    echo "the files written on Japanese paths differ ($platform)"
+  if ! diff -r "$work/$1" "$work/$2"; then
+    echo "the files written differ ($1, $2)"
     exit 1
   fi
-done
+}
+same native windows
+same ja-native ja-windows1252
+same ja-native ja-windows932
 echo "native and Windows builds agree on $(grep -c '^\$ vyn' "$work/native.log") commands and every file written, and on $(grep -c '^\$ vyn' "$work/ja-native.log") more on Japanese paths under code pages 1252 and 932"

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "host/files/name_encoding.h"
+#include "host/files/system_path.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -13,15 +14,6 @@ namespace {
 constexpr char16_t kReplacement = 0xFFFD;
 // A line longer than this goes out in parts.
 constexpr std::size_t kLineLimit = 4096;
-
-void AppendUtf16(std::u16string& out, char32_t c) {
-  if (c >= 0x10000) {
-    out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-    out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-  } else {
-    out += static_cast<char16_t>(c);
-  }
-}
 
 // How many bytes a UTF-8 sequence with this lead byte takes; 0 when the
 // byte leads none.

@@ -32,18 +32,21 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return utf8;
 }
 
+void AppendUtf16(std::u16string& out, char32_t c) {
+  if (c >= 0x10000) {
+    out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+    out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+  } else {
+    out += static_cast<char16_t>(c);
+  }
+}
+
 std::u16string Utf8ToUtf16(std::string_view text) {
   std::u16string wide;
   wide.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     std::size_t length = 1;
-    const char32_t c = NextUtf8(text, at, length).value_or(kReplacement);
-    if (c >= 0x10000) {
-      wide += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      wide += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      wide += static_cast<char16_t>(c);
-    }
+    AppendUtf16(wide, NextUtf8(text, at, length).value_or(kReplacement));
     at += length;
   }
   return wide;

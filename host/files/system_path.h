@@ -24,6 +24,8 @@ class NameEncoding;
 // belong to a character becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 std::u16string Utf8ToUtf16(std::string_view text);
+// One character appended as UTF-16: a surrogate pair above U+FFFF.
+void AppendUtf16(std::u16string& out, char32_t c);
 
 // A path as the system's file calls take it, and back as vyn holds it.
 std::filesystem::path SystemPath(const std::string& path);

@@ -267,16 +267,26 @@ std::unique_ptr<ReceivedBlock> Plugin::ExtractFromImage(
   return std::make_unique<ReceivedBlock>(handle);
 }
 
+namespace {
+
+// A picture whose name the plug-in cannot be given goes to it as memory
+// input; its failures then name the file, as they do from file input.
+template <class Step>
+auto InMemoryNamingFile(const std::string& picture, Step step) {
+  const Bytes bytes = ReadWholeFile(picture);
+  try {
+    return step(bytes);
+  } catch (const HostError& error) {
+    throw HostError(FileMessage(picture, error.what()));
+  }
+}
+
+}  // namespace
+
 PictureInfoRecord Plugin::PictureInfo(const std::string& picture) const {
   const auto name = PathForPlugins(picture);
-  if (!name) {
-    const Bytes bytes = ReadWholeFile(picture);
-    try {
-      return PictureInfoInMemory(bytes);
-    } catch (const HostError& error) {
-      throw HostError(FileMessage(picture, error.what()));
-    }
-  }
+  if (!name)
+    return InMemoryNamingFile(picture, [&](const Bytes& bytes) { return PictureInfoInMemory(bytes); });
   PictureInfoRecord record{};
   if (get_picture_info_(name->c_str(), 0, 0, &record) != kPluginOk)
     throw HostError(
@@ -286,14 +296,8 @@ PictureInfoRecord Plugin::PictureInfo(const std::string& picture) const {
 
 DeliveredPicture Plugin::Picture(const std::string& picture) const {
   const auto name = PathForPlugins(picture);
-  if (!name) {
-    const Bytes bytes = ReadWholeFile(picture);
-    try {
-      return PictureInMemory(bytes);
-    } catch (const HostError& error) {
-      throw HostError(FileMessage(picture, error.what()));
-    }
-  }
+  if (!name)
+    return InMemoryNamingFile(picture, [&](const Bytes& bytes) { return PictureInMemory(bytes); });
   HLOCAL header = nullptr;
   HLOCAL pixels = nullptr;
   const std::int32_t result = get_picture_(name->c_str(), 0, 0, &header, &pixels, 0, 0);
