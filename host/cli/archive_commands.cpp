@@ -438,7 +438,8 @@ CommandRun DeclareList(CLI::App& command) {
   command.add_flag("--json", options->json,
                    R"(Print a JSON array of {"name", "size", "position", "raw"} objects and nothing else)");
   AddEncodingOption(command, options->encoding);
-  command.footer(R"(One row per member in directory order, with a header and the total. Positions are offsets in
+  command.footer(R"(One row per member in directory order, with a header and the total. The first column, #, is the
+member's place in the directory from 1, as vyn update takes it (#N). Positions are offsets in
 the archive file. Names are decoded from the code page of --encoding and shown in UTF-8; a byte
 that does not decode, and every control character, shows as \xNN. In JSON "raw" holds the
 name's bytes in hex, for example "83 5C 95 5C".)");

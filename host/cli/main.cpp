@@ -83,7 +83,7 @@ const std::vector<CommandEntry>& Commands() {
       {"plugins", "Show each plug-in found: its path and its four information strings",
        DeclarePlugins},
       {"identify", "Say which plug-in recognises each file and what it is", DeclareIdentify},
-      {"list", "List an archive's members: size, position and name", DeclareList},
+      {"list", "List an archive's members: place, size, position and name", DeclareList},
       {"extract", "Extract members of an archive into a directory", DeclareExtract},
       {"convert", "Decode pictures through the image plug-in and write them as PNG or BMP",
        DeclareConvert},
