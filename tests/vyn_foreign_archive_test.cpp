@@ -448,6 +448,7 @@ TEST_F(ForeignArchive, UpdateChangesOnlyTheMembersNamed) {
   const std::string second = Write("second.txt", TextBytes("2nd"));
   const std::string soft = Write("soft.txt", TextBytes("softer"));
   const std::string added = Write("new/ADDED.TXT", TextBytes("added"));
+  const std::string numbered = Write("new/a~2.txt", TextBytes("2nd"));  // as extract names #4
   const std::vector<ArcMember> game = GameMembers();
   std::vector<ArcMember> moved(game.begin() + 1, game.end());
   moved.push_back({"ADDED.TXT", TextBytes("added")});
@@ -462,6 +463,7 @@ TEST_F(ForeignArchive, UpdateChangesOnlyTheMembersNamed) {
       {false, {twelve}, With(game, 1, big), "1 member replaced, 0 added, 0 deleted, 5 kept (2,158 bytes)"},
       {true, {twelve}, With(game, 1, big), "1 member replaced, 0 added, 0 deleted, 5 kept (2,158 bytes)"},
       {true, {"#4=" + second}, With(game, 3, TextBytes("2nd")), "1 member replaced, 0 added, 0 deleted, 5 kept (167 bytes)"},
+      {true, {numbered}, With(game, 3, TextBytes("2nd")), "1 member replaced, 0 added, 0 deleted, 5 kept (167 bytes)"},
       {true, {"ソ表.TXT=" + soft}, With(game, 0, TextBytes("softer")), "1 member replaced, 0 added, 0 deleted, 5 kept (172 bytes)", true},
       {true, {added, "--delete", "#1"}, moved, "0 members replaced, 1 added, 1 deleted, 5 kept (171 bytes)"},
   };

@@ -172,19 +172,28 @@ class UpdatePlanner {
                 const NameEncoding& encoding)
       : archive_(archive) {
     for (const ArchiveMember& member : members) shown_.push_back(ShownName(encoding.Decode(member.name)));
+    for (const ExtractedFile& file : ExtractedFiles(members, encoding, "."))
+      extracted_.push_back(file.problem.empty() ? BaseName(file.path) : std::string());
     update_.changes.assign(members.size(), Change::kKeep);
     update_.replacements.resize(members.size());
   }
 
   // FILE, NAME=FILE or #N=FILE. A FILE alone is named by its base name,
   // also when that looks like "#N"; an existing file's name may hold "=".
+  // A FILE named as extract writes a member that no member's name gives
+  // (a~2.txt for the second a.txt) replaces that member, so that an edited
+  // extraction goes back where it came from.
   void Replace(const std::string& argument) {
     const std::size_t equals = argument.find('=');
     const bool split = equals != std::string::npos && equals != 0 &&
                        (argument[0] == '#' || !IsRegularFile(argument));
     const std::string file = split ? argument.substr(equals + 1) : argument;
     const std::string name = split ? argument.substr(0, equals) : BaseName(file);
-    const std::optional<std::size_t> member = Find(name, split, "=" + ShownText(file));
+    std::optional<std::size_t> member = Find(name, split, "=" + ShownText(file));
+    if (!member && !split) {
+      const auto written = std::find(extracted_.begin(), extracted_.end(), name);
+      if (written != extracted_.end()) member = static_cast<std::size_t>(written - extracted_.begin());
+    }
     if (!member) {
       update_.added.emplace_back(name, file);
       return;
@@ -233,6 +242,7 @@ class UpdatePlanner {
 
   std::string archive_;
   std::vector<std::string> shown_;
+  std::vector<std::string> extracted_;  // the file extract writes each member to
   Update update_;
 };
 
@@ -380,8 +390,9 @@ CommandRun DeclareUpdate(CLI::App& command) {
   AddEncodingOption(command, options->encoding);
   command.footer(R"(Every member not named keeps its place, its name bytes and its bytes, taken through the archive
 plug-in, and the directory stays scrambled or plain as it was. A name not in the archive adds a
-member after the last one. A name that several members share is refused: choose by #N, the
-first column of vyn list. The result is written beside the archive under a partial name,
+member after the last one, except a FILE named as extract wrote a member (a~2.txt for the
+second a.txt), which replaces that member. A name that several members share is refused:
+choose by #N, the first column of vyn list. The result is written beside the archive under a partial name,
 checked as pack checks it, and replaces the archive only when whole; an interrupt or a full
 disk leaves the archive as it was.
   vyn update A.ARC TITLE.GP8                 replace TITLE.GP8 with the file of that name
