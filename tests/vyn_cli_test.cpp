@@ -266,7 +266,8 @@ TEST_F(VynCommandLine, PackRefusesAndWritesNothing) {
       {{a, dir_.File("missing.txt")}, dir_.File("missing.txt") + ": no such file"},
       {{a, a}, a + ": member name \"a.txt\" is taken already"},
       {{"-T", dir_.File("none.lst")}, dir_.File("none.lst") + ": no such file"},
-      {{"B.TXT=" + a, "b.txt=" + long_name}, long_name + ": member name \"b.txt\" is taken already"},
+      {{"B.TXT=" + a, "b.txt=" + long_name},
+       long_name + ": member name \"b.txt\" is taken already"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"pack", "-o", archive};

@@ -456,16 +456,35 @@ TEST_F(ForeignArchive, UpdateChangesOnlyTheMembersNamed) {
     bool scrambled;
     std::vector<std::string> args;  // after the archive
     std::vector<ArcMember> expected;
-    std::string summary;  // after "updated ARCHIVE: "
+    std::string summary;    // after "updated ARCHIVE: "
     bool to_other = false;  // -o: the archive stays as it was
   };
   const std::vector<Case> cases = {
-      {false, {twelve}, With(game, 1, big), "1 member replaced, 0 added, 0 deleted, 5 kept (2,158 bytes)"},
-      {true, {twelve}, With(game, 1, big), "1 member replaced, 0 added, 0 deleted, 5 kept (2,158 bytes)"},
-      {true, {"#4=" + second}, With(game, 3, TextBytes("2nd")), "1 member replaced, 0 added, 0 deleted, 5 kept (167 bytes)"},
-      {true, {numbered}, With(game, 3, TextBytes("2nd")), "1 member replaced, 0 added, 0 deleted, 5 kept (167 bytes)"},
-      {true, {"ソ表.TXT=" + soft}, With(game, 0, TextBytes("softer")), "1 member replaced, 0 added, 0 deleted, 5 kept (172 bytes)", true},
-      {true, {added, "--delete", "#1"}, moved, "0 members replaced, 1 added, 1 deleted, 5 kept (171 bytes)"},
+      {false,
+       {twelve},
+       With(game, 1, big),
+       "1 member replaced, 0 added, 0 deleted, 5 kept (2,158 bytes)"},
+      {true,
+       {twelve},
+       With(game, 1, big),
+       "1 member replaced, 0 added, 0 deleted, 5 kept (2,158 bytes)"},
+      {true,
+       {"#4=" + second},
+       With(game, 3, TextBytes("2nd")),
+       "1 member replaced, 0 added, 0 deleted, 5 kept (167 bytes)"},
+      {true,
+       {numbered},
+       With(game, 3, TextBytes("2nd")),
+       "1 member replaced, 0 added, 0 deleted, 5 kept (167 bytes)"},
+      {true,
+       {"ソ表.TXT=" + soft},
+       With(game, 0, TextBytes("softer")),
+       "1 member replaced, 0 added, 0 deleted, 5 kept (172 bytes)",
+       true},
+      {true,
+       {added, "--delete", "#1"},
+       moved,
+       "0 members replaced, 1 added, 1 deleted, 5 kept (171 bytes)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0]);
@@ -479,8 +498,7 @@ TEST_F(ForeignArchive, UpdateChangesOnlyTheMembersNamed) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "updated " + archive + (c.to_other ? " into " + other : "") + ": " +
                            c.summary + "\n");
-    EXPECT_EQ(ReadBytes(c.to_other ? other : archive),
-              BuildArchive(c.expected, c.scrambled, true));
+    EXPECT_EQ(ReadBytes(c.to_other ? other : archive), BuildArchive(c.expected, c.scrambled, true));
     if (c.to_other) EXPECT_EQ(ReadBytes(archive), original);
     std::filesystem::remove(other);
   }
@@ -497,9 +515,12 @@ TEST_F(ForeignArchive, UpdateRefusesAndWritesNothing) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {{game, "a.txt=" + file}, 1,
-       game + ": has more than one member named \"a.txt\" (#3 and #4); choose one by its place, "
-              "as in #3=" + file},
+      {{game, "a.txt=" + file},
+       1,
+       game +
+           ": has more than one member named \"a.txt\" (#3 and #4); choose one by its place, "
+           "as in #3=" +
+           file},
       {{game, "--delete", "a.txt"}, 1, "has more than one member named \"a.txt\" (#3 and #4)"},
       {{game, "#7=" + file}, 1, game + ": has no member #7; its members are #1 to #6"},
       {{game, "--delete", "no.txt"}, 1, game + ": has no member named \"no.txt\" to delete"},
@@ -520,8 +541,7 @@ TEST_F(ForeignArchive, UpdateRefusesAndWritesNothing) {
     EXPECT_EQ(dir_.Entries(), entries) << c.message;
   }
   EXPECT_EQ(ReadBytes(game), BuildArchive(GameMembers(), true, true));
-  EXPECT_EQ(ReadBytes(pair),
-            BuildArchive({{"a.txt", TextBytes("a")}, {"b.txt", TextBytes("b")}}));
+  EXPECT_EQ(ReadBytes(pair), BuildArchive({{"a.txt", TextBytes("a")}, {"b.txt", TextBytes("b")}}));
 }
 
 // Extracted and packed back --like the archive, an archive laid out as vyn

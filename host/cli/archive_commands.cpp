@@ -8,9 +8,9 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <memory>
 #include <new>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "host/cli/archive_support.h"
@@ -71,22 +71,22 @@ std::string RawHex(const std::string& bytes) {
 // update takes it (#N) where a name is shared.
 void PrintTable(const std::vector<NamedMember>& members) {
   const std::string rule = std::string(kPlaceColumn, '-') + "  " + std::string(kSizeColumn, '-') +
-                           "  " + std::string(kPositionColumn, '-') + "  " +
-                           std::string(12, '-');
-  std::cout << std::setw(kPlaceColumn) << "#" << "  " << std::setw(kSizeColumn) << "Size"
+                           "  " + std::string(kPositionColumn, '-') + "  " + std::string(12, '-');
+  std::cout << std::setw(kPlaceColumn) << "#"
+            << "  " << std::setw(kSizeColumn) << "Size"
             << "  " << std::setw(kPositionColumn) << "Position"
             << "  Name\n"
             << rule << '\n';
   std::uint64_t total = 0;
   for (const NamedMember& named : members) {
     std::cout << std::setw(kPlaceColumn) << named.index + 1 << "  " << std::setw(kSizeColumn)
-              << named.member->size << "  " << std::setw(kPositionColumn)
-              << named.member->position << "  " << named.shown << '\n';
+              << named.member->size << "  " << std::setw(kPositionColumn) << named.member->position
+              << "  " << named.shown << '\n';
     total += named.member->size;
   }
   std::cout << rule << '\n'
-            << std::setw(kPlaceColumn) << "" << "  " << std::setw(kSizeColumn) << total << "  "
-            << std::setw(kPositionColumn) << ""
+            << std::setw(kPlaceColumn) << ""
+            << "  " << std::setw(kSizeColumn) << total << "  " << std::setw(kPositionColumn) << ""
             << "  " << Counted(members.size(), "member") << '\n';
 }
 
@@ -388,7 +388,6 @@ ArcSource SourceFor(const std::string& path, const NameEncoding& encoding,
   return {path, stored, size, name, {}, false, {}};
 }
 
-
 std::vector<ExtractedFile> ExtractedFiles(const std::vector<ArchiveMember>& members,
                                           const NameEncoding& encoding,
                                           const std::string& directory) {
@@ -438,11 +437,11 @@ CommandRun DeclareList(CLI::App& command) {
   command.add_flag("--json", options->json,
                    R"(Print a JSON array of {"name", "size", "position", "raw"} objects and nothing else)");
   AddEncodingOption(command, options->encoding);
-  command.footer(R"(One row per member in directory order, with a header and the total. The first column, #, is the
-member's place in the directory from 1, as vyn update takes it (#N). Positions are offsets in
-the archive file. Names are decoded from the code page of --encoding and shown in UTF-8; a byte
-that does not decode, and every control character, shows as \xNN. In JSON "raw" holds the
-name's bytes in hex, for example "83 5C 95 5C".)");
+  command.footer(R"(One row per member in directory order, with a header and the total. The first
+column, #, is the member's place in the directory from 1, as vyn update takes it (#N).
+Positions are offsets in the archive file. Names are decoded from the code page of --encoding
+and shown in UTF-8; a byte that does not decode, and every control character, shows as \xNN.
+In JSON "raw" holds the name's bytes in hex, for example "83 5C 95 5C".)");
   return [options](const CommandContext& context) { return RunList(context, *options); };
 }
 

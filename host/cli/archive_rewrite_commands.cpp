@@ -74,7 +74,8 @@ std::vector<std::string> FilesIn(const std::string& directory) {
     std::error_code type_error;
     if (it->is_regular_file(type_error)) names.push_back(ShownPath(it->path().filename()));
   }
-  if (error) throw HostError(FileMessage(directory, "cannot read the directory: " + error.message()));
+  if (error)
+    throw HostError(FileMessage(directory, "cannot read the directory: " + error.message()));
   std::sort(names.begin(), names.end());
   std::vector<std::string> paths;
   for (const std::string& name : names) paths.push_back(JoinPath(directory, name));
@@ -134,11 +135,16 @@ std::vector<ArcSource> SourcesLike(const PluginSet& set, const std::string& orig
   std::vector<ArcSource> sources;
   for (std::size_t i = 0; i < members.size(); ++i) {
     if (!files[i].problem.empty())
-      throw HostError(FileMessage(original, "member \"" + files[i].shown +
-                                                "\" has no file that extract would write: " +
-                                                files[i].problem));
-    sources.push_back({files[i].path, members[i].name, RegularFileSize(files[i].path),
-                       files[i].shown, {}, true, kept.fields[i]});
+      throw HostError(FileMessage(
+          original, "member \"" + files[i].shown +
+                        "\" has no file that extract would write: " + files[i].problem));
+    sources.push_back({files[i].path,
+                       members[i].name,
+                       RegularFileSize(files[i].path),
+                       files[i].shown,
+                       {},
+                       true,
+                       kept.fields[i]});
   }
   return sources;
 }
@@ -152,8 +158,8 @@ std::optional<std::size_t> Place(const std::string& text, const std::string& arc
     return std::nullopt;
   const std::string digits = text.substr(1);
   if (digits.size() > 6 || std::stoul(digits) < 1 || std::stoul(digits) > count)
-    throw HostError(FileMessage(archive, "has no member " + text + "; its members are #1 to #" +
-                                             std::to_string(count)));
+    throw HostError(FileMessage(
+        archive, "has no member " + text + "; its members are #1 to #" + std::to_string(count)));
   return std::stoul(digits) - 1;
 }
 
@@ -162,7 +168,7 @@ enum class Change { kKeep, kReplace, kDelete };
 
 struct Update {
   std::vector<Change> changes;
-  std::vector<std::string> replacements;  // by member, for kReplace
+  std::vector<std::string> replacements;                   // by member, for kReplace
   std::vector<std::pair<std::string, std::string>> added;  // name, file
 };
 
@@ -171,7 +177,8 @@ class UpdatePlanner {
   UpdatePlanner(const std::string& archive, const std::vector<ArchiveMember>& members,
                 const NameEncoding& encoding)
       : archive_(archive) {
-    for (const ArchiveMember& member : members) shown_.push_back(ShownName(encoding.Decode(member.name)));
+    for (const ArchiveMember& member : members)
+      shown_.push_back(ShownName(encoding.Decode(member.name)));
     for (const ExtractedFile& file : ExtractedFiles(members, encoding, "."))
       extracted_.push_back(file.problem.empty() ? BaseName(file.path) : std::string());
     update_.changes.assign(members.size(), Change::kKeep);
@@ -192,7 +199,8 @@ class UpdatePlanner {
     std::optional<std::size_t> member = Find(name, split, "=" + ShownText(file));
     if (!member && !split) {
       const auto written = std::find(extracted_.begin(), extracted_.end(), name);
-      if (written != extracted_.end()) member = static_cast<std::size_t>(written - extracted_.begin());
+      if (written != extracted_.end())
+        member = static_cast<std::size_t>(written - extracted_.begin());
     }
     if (!member) {
       update_.added.emplace_back(name, file);
@@ -205,7 +213,9 @@ class UpdatePlanner {
   // NAME or #N.
   void Delete(const std::string& argument) {
     const std::optional<std::size_t> member = Find(argument, true, "");
-    if (!member) throw HostError(FileMessage(archive_, "has no member named \"" + ShownText(argument) + "\" to delete"));
+    if (!member)
+      throw HostError(
+          FileMessage(archive_, "has no member named \"" + ShownText(argument) + "\" to delete"));
     Set(*member, Change::kDelete);
   }
 
@@ -226,11 +236,14 @@ class UpdatePlanner {
     if (found.size() <= 1) return found.empty() ? std::nullopt : std::optional(found[0]);
     std::string places;
     for (std::size_t i = 0; i < found.size(); ++i)
-      places += (i == 0 ? "" : i + 1 == found.size() ? " and " : ", ") + ("#" + std::to_string(found[i] + 1));
-    throw HostError(FileMessage(
-        archive_, "has more than one member named \"" + ShownText(name) + "\" (" + places +
-                      "); choose one by its place, as in #" + std::to_string(found[0] + 1) + rest +
-                      " (see vyn list)"));
+      places += (i == 0                  ? ""
+                 : i + 1 == found.size() ? " and "
+                                         : ", ") +
+                ("#" + std::to_string(found[i] + 1));
+    throw HostError(
+        FileMessage(archive_, "has more than one member named \"" + ShownText(name) + "\" (" +
+                                  places + "); choose one by its place, as in #" +
+                                  std::to_string(found[0] + 1) + rest + " (see vyn list)"));
   }
 
   void Set(std::size_t member, Change change) {
@@ -289,7 +302,8 @@ std::string WithThousands(std::uint64_t value) {
 CommandRun DeclarePack(CLI::App& command) {
   auto options = std::make_shared<PackOptions>();
   options->encoding = NameEncoding::kDefault;
-  command.add_option("-o,--output", options->archive, "The archive to write, or - for standard output")
+  command
+      .add_option("-o,--output", options->archive, "The archive to write, or - for standard output")
       ->type_name("OUT.ARC")
       ->required();
   CLI::Option* scramble =
@@ -315,7 +329,8 @@ CommandRun DeclarePack(CLI::App& command) {
   command.add_option("FILE", options->files,
                      "Files to pack: FILE, NAME=FILE (stored as NAME), a directory (its regular "
                      "files in name order) or @LIST (as -T); with --like, the one DIR");
-  command.footer(R"(Names are stored in the code page of --encoding. Refused, with the file and the rule: fewer
+  command.footer(
+      R"(Names are stored in the code page of --encoding. Refused, with the file and the rule: fewer
 than 2 or more than 10240 files; a name the code page cannot hold, or that would list otherwise;
 a name over 12 bytes once stored, without a ".", or with a byte after the "." outside ! to z;
 two names that differ only in case; an archive beyond 4 GiB. The archive takes its name only
@@ -362,9 +377,8 @@ int RunPack(const CommandContext& context, const PackOptions& options) {
   progress.Finish();
   // The archive takes its name only once the archive plug-in recognises it
   // and lists every member as written.
-  CommitWhenListedAsPlanned(
-      set, out, plan, sources,
-      scramble && options.like.empty() ? " (try without --scramble)" : "");
+  CommitWhenListedAsPlanned(set, out, plan, sources,
+                            scramble && options.like.empty() ? " (try without --scramble)" : "");
   if (out.to_standard_output()) return 0;  // the archive is the output
   std::cout << "packed " << Counted(plan.entries.size(), "member") << " into " << archive << " ("
             << Counted(plan.total_size, "byte") << (scramble ? ", scrambled directory" : "")
@@ -381,14 +395,16 @@ CommandRun DeclareUpdate(CLI::App& command) {
                      "#N=FILE (the Nth member in directory order, as list numbers them)");
   command.add_option("--delete", options->deletions, "Delete the member NAME or #N")
       ->type_name("NAME|#N");
-  command.add_option("-o,--output", options->output,
-                     "Write the updated archive here and leave ARCHIVE as it is")
+  command
+      .add_option("-o,--output", options->output,
+                  "Write the updated archive here and leave ARCHIVE as it is")
       ->type_name("NEW.ARC");
   command.add_flag("--palette-from-original", options->palette_from_original,
                    "Reserved: encode a PNG that replaces a picture with the replaced picture's "
                    "palette (not available yet)");
   AddEncodingOption(command, options->encoding);
-  command.footer(R"(Every member not named keeps its place, its name bytes and its bytes, taken through the archive
+  command.footer(
+      R"(Every member not named keeps its place, its name bytes and its bytes, taken through the archive
 plug-in, and the directory stays scrambled or plain as it was. A name not in the archive adds a
 member after the last one, except a FILE named as extract wrote a member (a~2.txt for the
 second a.txt), which replaces that member. A name that several members share is refused:

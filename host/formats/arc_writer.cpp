@@ -144,7 +144,8 @@ Bytes ArcDirectoryBytes(const ArcPlan& plan, bool scrambled) {
   WriteLe32(bytes.data(), static_cast<std::uint32_t>(plan.entries.size()));
   unsigned char* at = bytes.data() + kDirectoryOffset;
   for (const ArcPlanEntry& entry : plan.entries) {
-    auto raw = EntryBytes(entry.field.empty() ? entry.name : entry.field, entry.size, entry.position);
+    auto raw =
+        EntryBytes(entry.field.empty() ? entry.name : entry.field, entry.size, entry.position);
     for (std::uint32_t i = 0; i < kEntrySize; ++i) {
       at[i] = scrambled ? static_cast<unsigned char>(raw[i] ^ kDirectoryMask[i]) : raw[i];
     }
