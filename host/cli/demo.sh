@@ -42,8 +42,9 @@ if ! cmp -s demo.ARC again.ARC; then
   printf '\nThe archive packed again from its extraction differs.\n' >&2
   exit 1
 fi
-printf 'Edited notes.\n' >extracted/notes.txt
-run update demo.ARC extracted/notes.txt -o updated.ARC
+mkdir -p edited
+printf 'Edited notes.\n' >edited/notes.txt
+run update demo.ARC edited/notes.txt -o updated.ARC
 run list updated.ARC
 
 if cmp -s input/sample.png sample-back.png; then
@@ -65,7 +66,7 @@ printf '  demo.ARC         the archive, directory scrambled\n'
 printf '  extracted/       the members extracted from the archive\n'
 printf '  sample-back.png  the extracted picture converted back to PNG\n'
 printf '  again.ARC        packed --like demo.ARC from extracted/: the same bytes\n'
-printf '  updated.ARC      demo.ARC with notes.txt replaced\n'
+printf '  updated.ARC      demo.ARC with notes.txt replaced by edited/notes.txt\n'
 printf '  pictures/        the archive'"'"'s pictures converted in memory, nothing extracted\n'
 
 printf '\nTo look inside the archive in a browser (Ctrl-C stops it):\n'
