@@ -48,13 +48,21 @@ inline Bytes ArcImage(std::int32_t count, const std::vector<Bytes>& entries, boo
   return image;
 }
 
-// A well-formed archive: the directory, then the members in order.
-inline Bytes BuildArchive(const std::vector<ArcMember>& members, bool scrambled = false) {
-  std::uint32_t position = 4 + 20 * static_cast<std::uint32_t>(members.size());
+// A well-formed archive: the directory, then the members in order. A member
+// of 0 bytes lies where the next would start or, with empty_at_end (as
+// vyn's writer places them), at the end of the archive.
+inline Bytes BuildArchive(const std::vector<ArcMember>& members, bool scrambled = false,
+                          bool empty_at_end = false) {
+  const std::uint32_t directory_end = 4 + 20 * static_cast<std::uint32_t>(members.size());
+  std::uint32_t end = directory_end;
+  for (const auto& m : members) end += static_cast<std::uint32_t>(m.data.size());
+  std::uint32_t position = directory_end;
   std::vector<Bytes> entries;
   Bytes data;
   for (const auto& m : members) {
-    entries.push_back(ArcEntry(m.name, static_cast<std::uint32_t>(m.data.size()), position));
+    const bool at_end = empty_at_end && m.data.empty();
+    entries.push_back(
+        ArcEntry(m.name, static_cast<std::uint32_t>(m.data.size()), at_end ? end : position));
     data.insert(data.end(), m.data.begin(), m.data.end());
     position += static_cast<std::uint32_t>(m.data.size());
   }

@@ -67,7 +67,8 @@ TEST_F(VynCommandLine, HelpExplainsEveryCommand) {
   const VynRun help = Vyn({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* command :
-       {"plugins", "identify", "list", "extract", "convert", "pack", "encode", "test", "view"}) {
+       {"plugins", "identify", "list", "extract", "convert", "pack", "update", "encode", "test",
+        "view"}) {
     EXPECT_TRUE(Contains(help.out, command)) << command;
     const VynRun own = Vyn({command, "--help"});
     EXPECT_EQ(own.status, 0) << command;
@@ -75,6 +76,8 @@ TEST_F(VynCommandLine, HelpExplainsEveryCommand) {
   }
   EXPECT_TRUE(Contains(Vyn({"list", "--help"}).out, "--json"));
   EXPECT_TRUE(Contains(Vyn({"pack", "--help"}).out, "--scramble"));
+  EXPECT_TRUE(Contains(Vyn({"pack", "--help"}).out, "--like"));
+  EXPECT_TRUE(Contains(Vyn({"update", "--help"}).out, "#N=FILE"));
   EXPECT_TRUE(Contains(Vyn({"convert", "--help"}).out, "ARCHIVE:MEMBER"));
   EXPECT_TRUE(Contains(Vyn({"extract", "--help"}).out, "--convert-by-content"));
   EXPECT_TRUE(Contains(help.out, "VYN_PLUGINS"));
@@ -91,6 +94,8 @@ TEST_F(VynCommandLine, BadUsageExitsWithTwo) {
       {"identify"},
       {"pack", text, text},
       {"pack", "-o", dir_.File("out.arc")},
+      {"update", text},
+      {"pack", "--like", text, "--scramble", "-o", dir_.File("out.arc"), dir_.path().string()},
       {"encode", text},
       {"convert", text, "-o", dir_.File("out.gif")},
   };
@@ -190,14 +195,14 @@ TEST_F(VynCommandLine, ListPrintsATableOrJsonAndNothingElse) {
   const VynRun table = Vyn({"list", archive});
   EXPECT_EQ(table.status, 0);
   EXPECT_EQ(table.out,
-            "      Size    Position  Name\n"
-            "----------  ----------  ------------\n"
-            "         3          84  a\"b.txt\n"
-            "         4          87  c\\d.txt\n"
-            "         0          91  ソ表.TXT\n"
-            "         1          91  tab\\x09.x\n"
-            "----------  ----------  ------------\n"
-            "         8              4 members\n");
+            "    #        Size    Position  Name\n"
+            "-----  ----------  ----------  ------------\n"
+            "    1           3          84  a\"b.txt\n"
+            "    2           4          87  c\\d.txt\n"
+            "    3           0          91  ソ表.TXT\n"
+            "    4           1          91  tab\\x09.x\n"
+            "-----  ----------  ----------  ------------\n"
+            "                8              4 members\n");
 
   const VynRun not_archive = Vyn({"list", Write("t.txt", TextBytes("text")), "--json"});
   EXPECT_EQ(not_archive.status, 1);
@@ -261,6 +266,9 @@ TEST_F(VynCommandLine, PackRefusesAndWritesNothing) {
       {{a, long_name}, long_name + ": member name \"longer-name.txt\" is 15 bytes long"},
       {{a, dir_.File("missing.txt")}, dir_.File("missing.txt") + ": no such file"},
       {{a, a}, a + ": member name \"a.txt\" is taken already"},
+      {{"-T", dir_.File("none.lst")}, dir_.File("none.lst") + ": no such file"},
+      {{"B.TXT=" + a, "b.txt=" + long_name},
+       long_name + ": member name \"b.txt\" is taken already"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"pack", "-o", archive};
@@ -284,6 +292,40 @@ TEST_F(VynCommandLine, PackRefusesAndWritesNothing) {
   EXPECT_EQ(Entries().size(), 3u);
   EXPECT_EQ(Vyn({"pack", "-o", archive, odd, a}).status, 0);
 #endif
+}
+
+// Directories give their regular files in name order, lists their lines
+// (NAME=PATH stores a file under another name), --order the order of names.
+TEST_F(VynCommandLine, PackTakesDirectoriesAndLists) {
+  const std::string tree = dir_.File("tree");
+  std::filesystem::create_directories(tree + "/sub");
+  const std::string a = Write("tree/a.txt", TextBytes("aa"));
+  const std::string b = Write("tree/b.txt", TextBytes("bbb"));
+  const std::string c = Write("tree/c.dat", TextBytes("c"));
+  Write("tree/sub/d.txt", TextBytes("not packed"));
+  const std::string list = Write("files.lst", TextBytes("TITLE.GP8=" + c + "\n\n" + a + "\r\n"));
+  const std::string order = Write("order.lst", TextBytes("c.dat\nb.txt\n"));
+  const ArcMember in_a{"a.txt", TextBytes("aa")}, in_b{"b.txt", TextBytes("bbb")},
+      in_c{"c.dat", TextBytes("c")}, title{"TITLE.GP8", TextBytes("c")};
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<ArcMember> members;
+  };
+  const std::vector<Case> cases = {
+      {{tree}, {in_a, in_b, in_c}},
+      {{tree, "--order", order}, {in_c, in_b, in_a}},
+      {{"-T", list}, {title, in_a}},
+      {{"@" + list, b}, {title, in_a, in_b}},
+      {{"NEW.TXT=" + a, b}, {{"NEW.TXT", TextBytes("aa")}, in_b}},
+  };
+  const std::string archive = dir_.File("out.ARC");
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"pack", "-o", archive};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const VynRun run = Vyn(args);
+    EXPECT_EQ(run.status, 0) << c.args[0] << run.err;
+    EXPECT_EQ(ReadBytes(archive), BuildArchive(c.members, false, true)) << c.args[0];
+  }
 }
 
 TEST_F(VynCommandLine, EncodeThenConvertGivesEveryPixelAndPaletteEntryBack) {

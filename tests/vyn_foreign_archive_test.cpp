@@ -171,7 +171,7 @@ TEST_F(ForeignArchive, NamesAreReadInTheirMakersCodePage) {
         Write("names.ARC", BuildArchive({{c.raw, TextBytes("x")}, {"OTHER.TXT", TextBytes("y")}}));
     const VynRun list = Vyn({"list", archive, "--encoding", c.encoding});
     EXPECT_EQ(list.status, 0) << what << list.err;
-    EXPECT_TRUE(Contains(list.out, "         1          44  " + c.shown + "\n"))
+    EXPECT_TRUE(Contains(list.out, "    1           1          44  " + c.shown + "\n"))
         << what << list.out;
     const std::string out = Out();
     const VynRun run = Vyn({"extract", archive, "-o", out, "--encoding", c.encoding});
@@ -455,6 +455,155 @@ TEST_F(ForeignArchive, PicturesAreConvertedStraightOutOfTheArchive) {
     EXPECT_TRUE(Contains(run.err, c.err)) << run.err;
   }
   EXPECT_EQ(TextBytes(Vyn({"convert", archive + ":A.GP8", "-o", "-"}).out), as["a.png"]);
+}
+
+// An archive as game makers ship them and update and pack --like must keep
+// them: a Shift-JIS name whose second bytes are 0x5C, a name of all 12
+// bytes, two members of one name, bytes after a name's NUL, an empty member.
+std::vector<ArcMember> GameMembers() {
+  return {{"\x83\x5C\x95\x5C.TXT", TextBytes("soft")},
+          {"ABCDEFGH.TXT", TextBytes("twelve bytes")},
+          {"a.txt", TextBytes("first")},
+          {"a.txt", TextBytes("second")},
+          {std::string("J.DAT\0\x01\x02", 8), TextBytes("junk after the name")},
+          {"EMPTY.DAT", {}}};
+}
+
+std::vector<ArcMember> With(std::vector<ArcMember> members, std::size_t i, const Bytes& data) {
+  members[i].data = data;
+  return members;
+}
+
+// Every byte of the result is the one expected: the directory, raw and
+// scrambled as before, and every member untouched where it was.
+TEST_F(ForeignArchive, UpdateChangesOnlyTheMembersNamed) {
+  std::filesystem::create_directory(dir_.File("new"));
+  const Bytes big(2000, 'x');
+  const std::string twelve = Write("new/ABCDEFGH.TXT", big);
+  const std::string second = Write("second.txt", TextBytes("2nd"));
+  const std::string soft = Write("soft.txt", TextBytes("softer"));
+  const std::string added = Write("new/ADDED.TXT", TextBytes("added"));
+  const std::string numbered = Write("new/a~2.txt", TextBytes("2nd"));  // as extract names #4
+  const std::vector<ArcMember> game = GameMembers();
+  std::vector<ArcMember> moved(game.begin() + 1, game.end());
+  moved.push_back({"ADDED.TXT", TextBytes("added")});
+  struct Case {
+    bool scrambled;
+    std::vector<std::string> args;  // after the archive
+    std::vector<ArcMember> expected;
+    std::string summary;    // after "updated ARCHIVE: "
+    bool to_other = false;  // -o: the archive stays as it was
+  };
+  const std::vector<Case> cases = {
+      {false,
+       {twelve},
+       With(game, 1, big),
+       "1 member replaced, 0 added, 0 deleted, 5 kept (2,158 bytes)"},
+      {true,
+       {twelve},
+       With(game, 1, big),
+       "1 member replaced, 0 added, 0 deleted, 5 kept (2,158 bytes)"},
+      {true,
+       {"#4=" + second},
+       With(game, 3, TextBytes("2nd")),
+       "1 member replaced, 0 added, 0 deleted, 5 kept (167 bytes)"},
+      {true,
+       {numbered},
+       With(game, 3, TextBytes("2nd")),
+       "1 member replaced, 0 added, 0 deleted, 5 kept (167 bytes)"},
+      {true,
+       {"ソ表.TXT=" + soft},
+       With(game, 0, TextBytes("softer")),
+       "1 member replaced, 0 added, 0 deleted, 5 kept (172 bytes)",
+       true},
+      {true,
+       {added, "--delete", "#1"},
+       moved,
+       "0 members replaced, 1 added, 1 deleted, 5 kept (171 bytes)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const Bytes original = BuildArchive(game, c.scrambled, true);
+    const std::string archive = Write("game.ARC", original);
+    const std::string other = dir_.File("other.ARC");
+    std::vector<std::string> args = {"update", archive};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (c.to_other) args.insert(args.end(), {"-o", other});
+    const VynRun run = Vyn(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "updated " + archive + (c.to_other ? " into " + other : "") + ": " +
+                           c.summary + "\n");
+    EXPECT_EQ(ReadBytes(c.to_other ? other : archive), BuildArchive(c.expected, c.scrambled, true));
+    if (c.to_other) EXPECT_EQ(ReadBytes(archive), original);
+    std::filesystem::remove(other);
+  }
+}
+
+TEST_F(ForeignArchive, UpdateRefusesAndWritesNothing) {
+  const std::string file = Write("f.txt", TextBytes("new"));
+  const std::string game = Write("game.ARC", BuildArchive(GameMembers(), true, true));
+  const std::string pair =
+      Write("pair.ARC", BuildArchive({{"a.txt", TextBytes("a")}, {"b.txt", TextBytes("b")}}));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{game, "a.txt=" + file},
+       1,
+       game +
+           ": has more than one member named \"a.txt\" (#3 and #4); choose one by its place, "
+           "as in #3=" +
+           file},
+      {{game, "--delete", "a.txt"}, 1, "has more than one member named \"a.txt\" (#3 and #4)"},
+      {{game, "#7=" + file}, 1, game + ": has no member #7; its members are #1 to #6"},
+      {{game, "--delete", "no.txt"}, 1, game + ": has no member named \"no.txt\" to delete"},
+      {{game, "#2=" + dir_.File("none.txt")}, 1, dir_.File("none.txt") + ": no such file"},
+      {{game, "#2=" + file, "--delete", "#2"}, 1, "member #2 (ABCDEFGH.TXT) is changed twice"},
+      {{pair, "--delete", "#1"}, 1, pair + ": an archive needs at least 2 members"},
+      {{pair, "--palette-from-original", file}, 2, "--palette-from-original is reserved"},
+      {{pair}, 2, "give members to replace"},
+  };
+  const std::vector<std::string> entries = dir_.Entries();
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"update"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const VynRun run = Vyn(args);
+    EXPECT_EQ(run.status, c.status) << c.message;
+    EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(dir_.Entries(), entries) << c.message;
+  }
+  EXPECT_EQ(ReadBytes(game), BuildArchive(GameMembers(), true, true));
+  EXPECT_EQ(ReadBytes(pair), BuildArchive({{"a.txt", TextBytes("a")}, {"b.txt", TextBytes("b")}}));
+}
+
+// Extracted and packed back --like the archive, an archive laid out as vyn
+// writes them comes back byte for byte, plain and scrambled; a member
+// changed in the directory goes in at its place.
+TEST_F(ForeignArchive, PackLikeGivesTheArchiveBack) {
+  for (const bool scrambled : {false, true}) {
+    SCOPED_TRACE(scrambled);
+    const Bytes original = BuildArchive(GameMembers(), scrambled, true);
+    const std::string archive = Write("game.ARC", original);
+    const std::string out = Out();
+    ASSERT_EQ(Vyn({"extract", archive, "-o", out}).status, 0);
+    const VynRun same = Vyn({"pack", "--like", archive, out, "-o", dir_.File("same.ARC")});
+    ASSERT_EQ(same.status, 0) << same.err;
+    EXPECT_EQ(ReadBytes(dir_.File("same.ARC")), original);
+
+    WriteBytes(out + "/a~2.txt", TextBytes("changed"));  // the second a.txt, as extract named it
+    ASSERT_EQ(Vyn({"pack", "--like", archive, out, "-o", dir_.File("changed.ARC")}).status, 0);
+    EXPECT_EQ(ReadBytes(dir_.File("changed.ARC")),
+              BuildArchive(With(GameMembers(), 3, TextBytes("changed")), scrambled, true));
+
+    std::filesystem::remove(out + "/EMPTY.DAT");
+    const VynRun missing = Vyn({"pack", "--like", archive, out, "-o", dir_.File("no.ARC")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(Contains(missing.err, "EMPTY.DAT: no such file")) << missing.err;
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("no.ARC")));
+  }
 }
 
 }  // namespace

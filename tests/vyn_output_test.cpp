@@ -160,6 +160,8 @@ TEST_F(VynOutput, ATargetThatIsNotAFileIsLeftAsItIs) {
                      device + ": is a character device, not a regular file; it is left as it is"});
     cases.push_back({{"pack", "-o", device, picture_, gp8_},
                      device + ": is a character device, not a regular file; it is left as it is"});
+    cases.push_back({{"update", archive_, "A.=" + gp8_, "-o", device},
+                     device + ": is a character device, not a regular file; it is left as it is"});
   }
 #endif
   const auto before = [&] {
@@ -194,6 +196,7 @@ TEST_F(VynOutput, NoLinkIsWrittenThrough) {
   const std::vector<Case> cases = {
       {{"extract", archive_, "-o", out}, {"A.", "B."}},
       {{"pack", "-o", out + "/p", picture_, gp8_}, {"p"}},
+      {{"update", archive_, "B.=" + gp8_, "-o", out + "/u"}, {"u"}},
       {{"encode", picture_, "-o", out + "/e"}, {"e"}},
       {{"convert", gp8_, "-o", out + "/c.png"}, {"c.png"}},
   };
@@ -268,13 +271,16 @@ TEST_F(VynOutput, AFailedWriteToStandardOutputFailsTheCommand) {
       {"convert", gp8_, "-o", "-"},
       {"encode", picture_, "-o", "-"},
       {"pack", "-o", "-", picture_, gp8_},
+      {"update", archive_, "A.=" + gp8_, "-o", "-"},
   };
+  const Bytes archive = ReadBytes(archive_);
   for (const auto& args : commands) {
     const VynRun run = VynWithOutputTo(args, "/dev/full", capture_);
     EXPECT_EQ(run.status, 1) << args[0] << " " << args.back();
     EXPECT_EQ(run.err, "vyn: standard output: cannot write: No space left on device\n")
         << args[0] << " " << args.back();
   }
+  EXPECT_EQ(ReadBytes(archive_), archive);
 }
 
 #endif
@@ -319,14 +325,17 @@ struct StoppedRun {
   std::string partial;  // the partial file's name
 };
 
-// Runs vyn and stops it as soon as it has created a file in the (empty)
-// directory, that is while it writes or checks its output. A run that
-// finishes before it can be stopped is tried again; pid is -1 if every try
-// did.
-StoppedRun StopWhileWriting(const std::vector<std::string>& args, const std::string& directory) {
+// Runs vyn and stops it as soon as it has created a file in the directory,
+// empty but for `copied` (a file put there first under its own name), that
+// is while it writes or checks its output. A run that finishes before it can
+// be stopped is tried again; pid is -1 if every try did.
+StoppedRun StopWhileWriting(const std::vector<std::string>& args, const std::string& directory,
+                            const std::filesystem::path& copied = {}) {
   for (int attempt = 0; attempt < 20; ++attempt) {
     std::filesystem::remove_all(directory);
     std::filesystem::create_directory(directory);
+    if (!copied.empty())
+      std::filesystem::copy_file(copied, std::filesystem::path(directory) / copied.filename());
     const int watch = inotify_init1(IN_CLOEXEC);
     if (watch < 0 || inotify_add_watch(watch, directory.c_str(), IN_CREATE) < 0) return {};
     const pid_t pid = StartVyn(args);
@@ -375,23 +384,34 @@ class VynBigOutput : public VynOutput {
 };
 
 // Sent while the partial file exists, the signal ends vyn as it would have
-// anyway, and the directory is as it was: empty.
+// anyway, and the directory is as it was: empty, or holding the archive
+// being updated in place, unchanged.
 TEST_F(VynBigOutput, AnInterruptRemovesWhatWasBeingWritten) {
   struct Case {
     std::vector<std::string> args;
     int signal;
+    bool in_place = false;  // big.ARC is copied into the directory and updated there
   };
+  const std::string updated = out_ + "/big.ARC";
   const std::vector<Case> cases = {
       {{"extract", big_archive_, "-o", out_}, SIGINT},
       {{"extract", big_archive_, "-o", out_}, SIGTERM},
       {{"pack", "-o", out_ + "/p.ARC", big_file_, gp8_}, SIGINT},
+      {{"update", updated, "END.TXT=" + gp8_}, SIGINT, true},
   };
   for (const Case& c : cases) {
-    const StoppedRun run = StopWhileWriting(c.args, out_);
+    const StoppedRun run = StopWhileWriting(c.args, out_, c.in_place ? big_archive_ : "");
     ASSERT_GT(run.pid, 0) << c.args[0] << ": never stopped while writing";
     ::kill(run.pid, c.signal);
     EXPECT_EQ(Resume(run.pid), 128 + c.signal) << c.args[0];
-    EXPECT_TRUE(std::filesystem::is_empty(out_)) << c.args[0] << " " << c.signal;
+    if (c.in_place) {
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_),
+                              std::filesystem::directory_iterator()),
+                1);
+      EXPECT_TRUE(ReadBytes(updated) == ReadBytes(big_archive_)) << c.args[0];
+    } else {
+      EXPECT_TRUE(std::filesystem::is_empty(out_)) << c.args[0] << " " << c.signal;
+    }
   }
 }
 

@@ -1,5 +1,5 @@
-// vyn list, vyn extract, vyn pack: archives through the archive plug-in, and
-// the writer that makes them.
+// vyn list and vyn extract: archives through the archive plug-in; and what
+// pack and update share with them (archive_support.h).
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
@@ -8,12 +8,13 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <memory>
 #include <new>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 
+#include "host/cli/archive_support.h"
 #include "host/cli/command_support.h"
 #include "host/cli/progress.h"
 #include "host/cli/text_output.h"
@@ -25,6 +26,7 @@
 
 namespace {
 
+constexpr int kPlaceColumn = 5;  // 10240 members at most
 constexpr int kSizeColumn = 10;  // 4294967295 has ten digits
 constexpr int kPositionColumn = 10;
 
@@ -66,21 +68,26 @@ std::string RawHex(const std::string& bytes) {
   return hex;
 }
 
+// The "#" column is the member's place in the directory, counted from 1, as
+// update takes it (#N) where a name is shared.
 void PrintTable(const std::vector<NamedMember>& members) {
-  const std::string rule = std::string(kSizeColumn, '-') + "  " +
-                           std::string(kPositionColumn, '-') + "  " + std::string(12, '-');
-  std::cout << std::setw(kSizeColumn) << "Size"
+  const std::string rule = std::string(kPlaceColumn, '-') + "  " + std::string(kSizeColumn, '-') +
+                           "  " + std::string(kPositionColumn, '-') + "  " + std::string(12, '-');
+  std::cout << std::setw(kPlaceColumn) << "#"
+            << "  " << std::setw(kSizeColumn) << "Size"
             << "  " << std::setw(kPositionColumn) << "Position"
             << "  Name\n"
             << rule << '\n';
   std::uint64_t total = 0;
   for (const NamedMember& named : members) {
-    std::cout << std::setw(kSizeColumn) << named.member->size << "  " << std::setw(kPositionColumn)
-              << named.member->position << "  " << named.shown << '\n';
+    std::cout << std::setw(kPlaceColumn) << named.index + 1 << "  " << std::setw(kSizeColumn)
+              << named.member->size << "  " << std::setw(kPositionColumn) << named.member->position
+              << "  " << named.shown << '\n';
     total += named.member->size;
   }
   std::cout << rule << '\n'
-            << std::setw(kSizeColumn) << total << "  " << std::setw(kPositionColumn) << ""
+            << std::setw(kPlaceColumn) << ""
+            << "  " << std::setw(kSizeColumn) << total << "  " << std::setw(kPositionColumn) << ""
             << "  " << Counted(members.size(), "member") << '\n';
 }
 
@@ -396,12 +403,14 @@ int ConvertToFile(const Plugin& plugin, const ExtractOptions& options, const Con
   return 0;
 }
 
-// The member name a file is stored under: its base name in the archive's
-// code page, which must give the same name back when listed.
-ArcSource SourceFor(const std::string& path, const NameEncoding& encoding) {
+}  // namespace
+
+ArcSource SourceFor(const std::string& path, const NameEncoding& encoding,
+                    const std::string& member_name) {
   const std::uint64_t size = RegularFileSize(path);
-  const std::string name = BaseName(path);
-  const std::string quoted = "its name \"" + ShownText(name) + "\"";
+  const std::string name = member_name.empty() ? BaseName(path) : member_name;
+  const std::string quoted =
+      (member_name.empty() ? "its name \"" : "the member name \"") + ShownText(name) + "\"";
   std::string stored;
   for (std::size_t at = 0; at < name.size();) {
     std::size_t length = 1;
@@ -422,10 +431,50 @@ ArcSource SourceFor(const std::string& path, const NameEncoding& encoding) {
   if (listed != name)
     throw HostError(
         FileMessage(path, quoted + " would be listed as \"" + listed + "\" in " + encoding.name()));
-  return {path, stored, size, name};
+  return {path, stored, size, name, {}, false, {}};
 }
 
-}  // namespace
+std::vector<ExtractedFile> ExtractedFiles(const std::vector<ArchiveMember>& members,
+                                          const NameEncoding& encoding,
+                                          const std::string& directory) {
+  const std::vector<NamedMember> named = Named(members, encoding);
+  OutputNames names(named, false);
+  std::vector<ExtractedFile> files;
+  for (const NamedMember& member : named) {
+    ExtractedFile file{member.shown, {}, UnsafeNameProblem(member.output, directory)};
+    std::string note;
+    if (file.problem.empty()) file.path = ShownPath(OutputPath(directory, names.For(member, note)));
+    files.push_back(std::move(file));
+  }
+  return files;
+}
+
+void CommitWhenListedAsPlanned(const PluginSet& set, PendingFile& out, const ArcPlan& plan,
+                               const std::vector<ArcSource>& sources, const std::string& advice) {
+  out.Close();
+  const std::string& archive = out.target();
+  const std::string& written = out.partial();
+  const Plugin* plugin = set.Recognise(written, ReadHead(written, kHeadSize), PluginKind::kArchive);
+  if (plugin == nullptr)
+    throw HostError(
+        FileMessage(archive, "the archive plug-in does not recognise the archive as written" +
+                                 advice + "; nothing was written"));
+  const std::vector<ArchiveMember> listed = plugin->List(written);
+  for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+    const ArcPlanEntry& entry = plan.entries[i];
+    if (i >= listed.size() || listed[i].name != entry.name || listed[i].size != entry.size ||
+        listed[i].position != entry.position)
+      throw HostError(FileMessage(
+          archive, "the archive plug-in lists member " + std::to_string(i + 1) + " (" +
+                       (sources[i].shown.empty() ? sources[i].name : sources[i].shown) +
+                       ") otherwise than it was written" + advice + "; nothing was written"));
+  }
+  if (listed.size() != plan.entries.size())
+    throw HostError(FileMessage(
+        archive, "the archive plug-in lists " + Counted(listed.size(), "member") + " instead of " +
+                     std::to_string(plan.entries.size()) + "; nothing was written"));
+  out.Commit();
+}
 
 CommandRun DeclareList(CLI::App& command) {
   auto options = std::make_shared<ListOptions>();
@@ -434,10 +483,11 @@ CommandRun DeclareList(CLI::App& command) {
   command.add_flag("--json", options->json,
                    R"(Print a JSON array of {"name", "size", "position", "raw"} objects and nothing else)");
   AddEncodingOption(command, options->encoding);
-  command.footer(R"(One row per member in directory order, with a header and the total. Positions are offsets in
-the archive file. Names are decoded from the code page of --encoding and shown in UTF-8; a byte
-that does not decode, and every control character, shows as \xNN. In JSON "raw" holds the
-name's bytes in hex, for example "83 5C 95 5C".)");
+  command.footer(R"(One row per member in directory order, with a header and the total. The first
+column, #, is the member's place in the directory from 1, as vyn update takes it (#N).
+Positions are offsets in the archive file. Names are decoded from the code page of --encoding
+and shown in UTF-8; a byte that does not decode, and every control character, shows as \xNN.
+In JSON "raw" holds the name's bytes in hex, for example "83 5C 95 5C".)");
   return [options](const CommandContext& context) { return RunList(context, *options); };
 }
 
@@ -549,74 +599,4 @@ int RunExtract(const CommandContext& context, const ExtractOptions& options) {
                           ? ExtractToStandardOutput(plugin, options.archive, chosen)
                           : ExtractIntoDirectory(plugin, options, conversion, chosen, left_out);
   return written != 0 ? written : status;
-}
-
-CommandRun DeclarePack(CLI::App& command) {
-  auto options = std::make_shared<PackOptions>();
-  options->encoding = NameEncoding::kDefault;
-  command.add_option("-o,--output", options->archive, "The archive to write, or - for standard output")
-      ->type_name("OUT.ARC")
-      ->required();
-  command.add_flag("--scramble", options->scramble, "Scramble the archive's directory");
-  AddEncodingOption(command, options->encoding);
-  command.add_option("FILE", options->files, "Files to pack")->required();
-  command.footer(R"(Names are stored in the code page of --encoding. Refused, with the file and the rule: fewer
-than 2 or more than 10240 files; a name the code page cannot hold, or that would list otherwise;
-a name over 12 bytes once stored, without a ".", or with a byte after the "." outside ! to z;
-two names that differ only in case; an archive beyond 4 GiB. The archive takes its name only
-after the archive plug-in has recognised it and listed every member as written.)");
-  return [options](const CommandContext& context) { return RunPack(context, *options); };
-}
-
-int RunPack(const CommandContext& context, const PackOptions& options) {
-  const std::string& archive = options.archive;
-  const bool scramble = options.scramble;
-  const std::vector<std::string>& files = options.files;
-  const NameEncoding encoding(options.encoding);
-  const PluginSet set = PluginsFor(context);
-  RequireKind(set, PluginKind::kArchive);  // to check the result
-
-  std::vector<ArcSource> sources;
-  for (const std::string& path : files) {
-    if (SameFile(path, archive)) throw HostError(FileMessage(path, "is the archive being written"));
-    sources.push_back(SourceFor(path, encoding));
-  }
-  const ArcPlan plan = PlanArchive(archive, sources);
-
-  PendingFile out(archive);
-  ProgressBar progress(plan.total_size, sources.size(), "members");
-  WriteArchive(plan, sources, scramble, out,
-               [&](std::uint64_t bytes, std::size_t members) { progress.Update(bytes, members); });
-  progress.Finish();
-  out.Close();
-
-  // The archive takes its name only once the archive plug-in recognises it
-  // and lists every member as written.
-  const std::string& written = out.partial();
-  const std::string advice = scramble ? " (try without --scramble)" : "";
-  const Plugin* plugin = set.Recognise(written, ReadHead(written, kHeadSize), PluginKind::kArchive);
-  if (plugin == nullptr)
-    throw HostError(
-        FileMessage(archive, "the archive plug-in does not recognise the archive as written" +
-                                 advice + "; nothing was written"));
-  const std::vector<ArchiveMember> listed = plugin->List(written);
-  for (std::size_t i = 0; i < plan.entries.size(); ++i) {
-    const ArcPlanEntry& entry = plan.entries[i];
-    if (i >= listed.size() || listed[i].name != entry.name || listed[i].size != entry.size ||
-        listed[i].position != entry.position)
-      throw HostError(FileMessage(archive, "the archive plug-in lists member " +
-                                               std::to_string(i + 1) + " (" + sources[i].shown +
-                                               ") otherwise than it was written" + advice +
-                                               "; nothing was written"));
-  }
-  if (listed.size() != plan.entries.size())
-    throw HostError(FileMessage(
-        archive, "the archive plug-in lists " + Counted(listed.size(), "member") + " instead of " +
-                     std::to_string(plan.entries.size()) + "; nothing was written"));
-  out.Commit();
-  if (out.to_standard_output()) return 0;  // the archive is the output
-  std::cout << "packed " << Counted(plan.entries.size(), "member") << " into " << archive << " ("
-            << Counted(plan.total_size, "byte") << (scramble ? ", scrambled directory" : "")
-            << ")\n";
-  return 0;
 }

@@ -74,11 +74,25 @@ int RunExtract(const CommandContext& context, const ExtractOptions& options);
 struct PackOptions {
   std::string archive;
   bool scramble = false;
-  std::vector<std::string> files;
-  std::string encoding;  // of the member names
+  std::vector<std::string> files;  // FILE, NAME=FILE, DIR, @LIST; with like, the one DIR
+  std::vector<std::string> lists;  // -T: one FILE, DIR or NAME=FILE a line
+  std::string order;               // a list of member names, the order they take
+  std::string like;                // an archive whose members, names and scrambling to take
+  std::string encoding;            // of the member names
 };
 CommandRun DeclarePack(CLI::App& command);
 int RunPack(const CommandContext& context, const PackOptions& options);
+
+struct UpdateOptions {
+  std::string archive;
+  std::vector<std::string> changes;    // FILE, NAME=FILE, #N=FILE
+  std::vector<std::string> deletions;  // NAME or #N
+  std::string output;                  // empty: the archive itself
+  std::string encoding;                // of the member names
+  bool palette_from_original = false;  // reserved
+};
+CommandRun DeclareUpdate(CLI::App& command);
+int RunUpdate(const CommandContext& context, const UpdateOptions& options);
 
 struct ConvertOptions {
   std::string source;        // a picture, an archive, or ARCHIVE:MEMBER with a name or pattern

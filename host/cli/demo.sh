@@ -37,6 +37,15 @@ run list demo.ARC --json
 run extract demo.ARC -o extracted
 run convert extracted/sample.GP8 -o sample-back.png
 run convert demo.ARC -o pictures
+run pack --like demo.ARC extracted -o again.ARC
+if ! cmp -s demo.ARC again.ARC; then
+  printf '\nThe archive packed again from its extraction differs.\n' >&2
+  exit 1
+fi
+mkdir -p edited
+printf 'Edited notes.\n' >edited/notes.txt
+run update demo.ARC edited/notes.txt -o updated.ARC
+run list updated.ARC
 
 if cmp -s input/sample.png sample-back.png; then
   printf '\nThe picture came back through GP8, ARC and PNG unchanged, byte for byte.\n'
@@ -56,6 +65,8 @@ printf '  sample.GP8       the picture encoded as GP8\n'
 printf '  demo.ARC         the archive, directory scrambled\n'
 printf '  extracted/       the members extracted from the archive\n'
 printf '  sample-back.png  the extracted picture converted back to PNG\n'
+printf '  again.ARC        packed --like demo.ARC from extracted/: the same bytes\n'
+printf '  updated.ARC      demo.ARC with notes.txt replaced by edited/notes.txt\n'
 printf '  pictures/        the archive'"'"'s pictures converted in memory, nothing extracted\n'
 
 printf '\nTo look inside the archive in a browser (Ctrl-C stops it):\n'

@@ -108,13 +108,17 @@ ArcPlan PlanArchive(const std::string& archive, const std::vector<ArcSource>& so
   std::uint64_t position = kDirectoryOffset + kEntrySize * std::uint64_t{sources.size()};
   ArcPlan plan;
   for (const ArcSource& source : sources) {
-    const std::string problem = ArcNameProblem(source.name, source.size, source.shown);
+    if (source.kept_name && source.name.size() > kEntryNameSize)
+      throw HostError(FileMessage(source.path, "member name is longer than 12 bytes"));
+    const std::string problem =
+        source.kept_name ? std::string() : ArcNameProblem(source.name, source.size, source.shown);
     if (!problem.empty()) throw HostError(FileMessage(source.path, problem));
     // Folded as characters: a double-byte character's second byte may be a
-    // letter's, and folding it would make another character.
+    // letter's, and folding it would make another character. Kept names may
+    // share a name among themselves, as their archive had them.
     const std::string& shown = source.shown.empty() ? source.name : source.shown;
     const auto [first, inserted] = taken.emplace(FoldedName(shown), &source);
-    if (!inserted)
+    if (!inserted && !(source.kept_name && first->second->kept_name))
       throw HostError(
           FileMessage(source.path,
                       "member name \"" + shown + "\" is taken already by " + first->second->path +
@@ -124,7 +128,8 @@ ArcPlan PlanArchive(const std::string& archive, const std::vector<ArcSource>& so
           source.path, "the archive would grow to " + std::to_string(position + source.size) +
                            " bytes with this member, beyond the 4 GiB that positions reach"));
     plan.entries.push_back({source.name, static_cast<std::uint32_t>(source.size),
-                            static_cast<std::uint32_t>(position)});
+                            static_cast<std::uint32_t>(position),
+                            source.field.size() == kEntryNameSize ? source.field : std::string()});
     position += source.size;
   }
   plan.total_size = position;
@@ -139,7 +144,8 @@ Bytes ArcDirectoryBytes(const ArcPlan& plan, bool scrambled) {
   WriteLe32(bytes.data(), static_cast<std::uint32_t>(plan.entries.size()));
   unsigned char* at = bytes.data() + kDirectoryOffset;
   for (const ArcPlanEntry& entry : plan.entries) {
-    auto raw = EntryBytes(entry.name, entry.size, entry.position);
+    auto raw =
+        EntryBytes(entry.field.empty() ? entry.name : entry.field, entry.size, entry.position);
     for (std::uint32_t i = 0; i < kEntrySize; ++i) {
       at[i] = scrambled ? static_cast<unsigned char>(raw[i] ^ kDirectoryMask[i]) : raw[i];
     }
@@ -155,6 +161,15 @@ void WriteArchive(const ArcPlan& plan, const std::vector<ArcSource>& sources, bo
   std::uint64_t written = 0;
   std::size_t members = 0;
   for (const ArcSource& source : sources) {
+    if (source.take) {
+      const ArcMemberBytes held = source.take();
+      if (held.bytes.size() != source.size)
+        throw HostError(FileMessage(source.path, "changed while it was being packed"));
+      out.Write(held.bytes);
+      written += held.bytes.size();
+      if (progress) progress(written, ++members);
+      continue;
+    }
     if (source.size == 0) {
       if (RegularFileSize(source.path) != 0)
         throw HostError(FileMessage(source.path, "changed while it was being packed"));

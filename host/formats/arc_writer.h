@@ -11,19 +11,38 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "archive/arc_layout.h"
 #include "host/files/file_io.h"
 
-// A file to be packed: where its bytes come from, the member name it takes
+// A member's bytes held in memory, and what keeps them alive until written.
+struct ArcMemberBytes {
+  std::span<const unsigned char> bytes;
+  std::shared_ptr<const void> owner;
+};
+
+// A member to be packed: where its bytes come from, the member name it takes
 // (the bytes stored, in the archive's code page) and its size.
 struct ArcSource {
-  std::string path;
+  std::string path;  // the file the bytes come from; with `take`, how messages name the member
   std::string name;
   std::uint64_t size = 0;
   std::string shown;  // the name as its user knows it (UTF-8); empty: the stored bytes
+  // The bytes from memory instead of the file, asked for only when the
+  // writer reaches the member, so that one member at a time is held (a
+  // member of an archive being updated, taken out through the plug-in).
+  std::function<ArcMemberBytes()> take;
+  // A name kept from an archive that the archive plug-in listed already:
+  // written as it was, without the naming rules, and allowed to be shared
+  // with other kept names. `field` holds the entry's 12 name bytes as the
+  // archive had them, including anything after the NUL; empty: the name
+  // padded with NULs.
+  bool kept_name = false;
+  std::string field;
 };
 
 // One directory entry as it will be written.
@@ -31,6 +50,7 @@ struct ArcPlanEntry {
   std::string name;
   std::uint32_t size = 0;
   std::uint32_t position = 0;
+  std::string field;  // the 12 name bytes as kept; empty: the name padded with NULs
 };
 
 struct ArcPlan {
@@ -58,7 +78,8 @@ Bytes ArcDirectoryBytes(const ArcPlan& plan, bool scrambled);
 // many members are done.
 using PackProgress = std::function<void(std::uint64_t bytes_done, std::size_t members_done)>;
 
-// Writes the archive: the directory, then every source file's bytes. Throws
-// HostError when a source cannot be read or no longer has its planned size.
+// Writes the archive: the directory, then every source's bytes, each member
+// directly after the one before in directory order. Throws HostError when a
+// source cannot be read or no longer has its planned size.
 void WriteArchive(const ArcPlan& plan, const std::vector<ArcSource>& sources, bool scrambled,
                   PendingFile& out, const PackProgress& progress = {});
