@@ -297,7 +297,8 @@ TEST_F(VynCommandLine, EncodeThenConvertGivesEveryPixelAndPaletteEntryBack) {
       const VynRun converted = Vyn({"convert", gp8, "-o", dir_.File(output)});
       ASSERT_EQ(converted.status, 0) << converted.err;
       bool transparent = false;
-      const IndexedPicture back = DecodePicture(ReadBytes(dir_.File(output)), transparent);
+      const IndexedPicture back =
+          DecodePicture(ReadBytes(dir_.File(output)), transparent).indexed;
       EXPECT_EQ(back.width, width);
       EXPECT_EQ(back.height, 50u);
       EXPECT_TRUE(back.pixels == picture.pixels) << output << " " << width;
