@@ -89,7 +89,9 @@ const std::vector<CommandEntry>& Commands() {
        DeclareConvert},
       {"pack", "Write an archive of files, named by their base names, in the order given",
        DeclarePack},
-      {"encode", "Encode a picture of at most 256 colours as GP8", DeclareEncode},
+      {"encode",
+       "Encode a picture as GP8, in its own palette, reduced to 256 colours or in another's",
+       DeclareEncode},
       {"view", "Show archives and pictures in a web browser, served from this machine only",
        DeclareView},
   };
