@@ -7,10 +7,10 @@
 #include <png.h>
 
 #include "byte_order.h"
-#include "host/host_error.h"
 #include "host/formats/palette_mapping.h"
 #include "host/formats/palette_reduction.h"
 #include "host/formats/picture_io.h"
+#include "host/host_error.h"
 #include "host_test_support.h"
 #include "picture_writers.h"
 
@@ -333,8 +333,8 @@ TEST(PictureFiles, MoreThan256ColoursComeAsTheirColours) {
       const PictureFile read = DecodePicture(file, transparent);
       ASSERT_EQ(read.colours.pixels.size(), colours);
       for (std::uint32_t x = 0; x < colours; ++x)
-        EXPECT_EQ(read.colours.pixels[x], (Rgb{static_cast<std::uint8_t>(x & 0xFF),
-                                               static_cast<std::uint8_t>(x >> 8), 9}));
+        EXPECT_EQ(read.colours.pixels[x],
+                  (Rgb{static_cast<std::uint8_t>(x & 0xFF), static_cast<std::uint8_t>(x >> 8), 9}));
       EXPECT_EQ(read.HasIndexes(), colours <= 256) << colours;
       EXPECT_EQ(read.indexed.palette.size(), colours <= 256 ? colours : 0u) << colours;
     }
@@ -655,7 +655,8 @@ TEST(PaletteReduction, FewColoursKeptClustersFoundBoundsHeld) {
 
   std::vector<Rgb> many;  // 4096 colours
   for (unsigned v = 0; v < 4096; ++v)
-    many.push_back({static_cast<std::uint8_t>((v & 15) * 17), static_cast<std::uint8_t>((v >> 4 & 15) * 17),
+    many.push_back({static_cast<std::uint8_t>((v & 15) * 17),
+                    static_cast<std::uint8_t>((v >> 4 & 15) * 17),
                     static_cast<std::uint8_t>((v >> 8) * 17)});
   EXPECT_EQ(CountColours(many), 4096u);
   for (std::size_t asked : {2u, 16u, 256u, 300u}) {

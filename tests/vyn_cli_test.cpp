@@ -303,8 +303,7 @@ TEST_F(VynCommandLine, EncodeThenConvertGivesEveryPixelAndPaletteEntryBack) {
       const VynRun converted = Vyn({"convert", gp8, "-o", dir_.File(output)});
       ASSERT_EQ(converted.status, 0) << converted.err;
       bool transparent = false;
-      const IndexedPicture back =
-          DecodePicture(ReadBytes(dir_.File(output)), transparent).indexed;
+      const IndexedPicture back = DecodePicture(ReadBytes(dir_.File(output)), transparent).indexed;
       EXPECT_EQ(back.width, width);
       EXPECT_EQ(back.height, 50u);
       EXPECT_TRUE(back.pixels == picture.pixels) << output << " " << width;
@@ -446,7 +445,8 @@ TEST_F(VynEncode, ManyColoursAreReduced) {
     std::size_t colours;
     int farthest;  // the largest difference of a channel from the original
   };
-  const Case cases[] = {{{}, 256, 32}, {{"--colors", "16"}, 16, 96}, {{"--colors", "16", "--dither"}, 16, 128}};
+  const Case cases[] = {
+      {{}, 256, 32}, {{"--colors", "16"}, 16, 96}, {{"--colors", "16", "--dither"}, 16, 128}};
   for (const Case& c : cases) {
     std::vector<std::string> args = {"encode", rgb, "-o", out};
     args.insert(args.end(), c.options.begin(), c.options.end());
@@ -471,7 +471,8 @@ TEST_F(VynEncode, ManyColoursAreReduced) {
   // No more colours than --colors: the palette of its colours as they appear.
   RgbPicture few{4, 4, {}};
   for (std::uint8_t v = 0; v < 16; ++v) few.pixels.push_back({v, 100, v});
-  const VynRun kept = Vyn({"encode", Write("few.bmp", TruecolourBmp(few)), "-o", out, "--colors", "16"});
+  const VynRun kept =
+      Vyn({"encode", Write("few.bmp", TruecolourBmp(few)), "-o", out, "--colors", "16"});
   ASSERT_EQ(kept.status, 0) << kept.err;
   EXPECT_EQ(kept.err, "");
   const IndexedPicture back = Back(out);

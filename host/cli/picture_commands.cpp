@@ -128,8 +128,8 @@ std::vector<Rgb> PaletteFrom(const PluginSet& set, const std::string& from) {
     return DecodePicture(bytes, transparent);
   });
   if (file.IsTruecolour())
-    throw HostError(FileMessage(
-        from, "has no palette; --palette takes a GP8 picture or a palette PNG or BMP"));
+    throw HostError(
+        FileMessage(from, "has no palette; --palette takes a GP8 picture or a palette PNG or BMP"));
   return file.indexed.palette;
 }
 
@@ -170,9 +170,8 @@ IndexedPicture PictureToEncode(const PluginSet& set, const EncodeOptions& option
   picture.width = rgb.width;
   picture.height = rgb.height;
   picture.palette = MemoryFor(image, [&] { return ReducedPalette(rgb.pixels, limit); });
-  picture.pixels = MemoryFor(image, [&] {
-    return MapToPalette(rgb, picture.palette, options.dither).indexes;
-  });
+  picture.pixels =
+      MemoryFor(image, [&] { return MapToPalette(rgb, picture.palette, options.dither).indexes; });
   Complain("note: " + image + " has " + Grouped(colours) + " colours; reduced to " +
            std::to_string(picture.palette.size()));
   return picture;
@@ -367,7 +366,9 @@ int RunEncode(const CommandContext& context, const EncodeOptions& options) {
     } else {
       std::cout << "; " << Grouped(inexact) << (inexact == 1 ? " pixel" : " pixels")
                 << " had no exact colour in " << options.palette << "'s palette and "
-                << (!options.dither ? "took the nearest" : inexact == 1 ? "was dithered" : "were dithered");
+                << (!options.dither ? "took the nearest"
+                    : inexact == 1  ? "was dithered"
+                                    : "were dithered");
     }
   }
   std::cout << '\n';

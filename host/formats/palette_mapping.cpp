@@ -75,8 +75,10 @@ class PaletteSearch {
   std::vector<OkLab> points_;
   std::array<std::uint32_t, kExactSlots> exact_keys_{};
   std::array<std::uint8_t, kExactSlots> exact_indexes_{};
-  std::vector<std::uint32_t> cache_keys_ = std::vector<std::uint32_t>(std::size_t{1} << kCacheBits, kNoKey);
-  std::vector<std::uint8_t> cache_indexes_ = std::vector<std::uint8_t>(std::size_t{1} << kCacheBits);
+  std::vector<std::uint32_t> cache_keys_ =
+      std::vector<std::uint32_t>(std::size_t{1} << kCacheBits, kNoKey);
+  std::vector<std::uint8_t> cache_indexes_ =
+      std::vector<std::uint8_t>(std::size_t{1} << kCacheBits);
 };
 
 PaletteMapping MapPlainly(const RgbPicture& picture, PaletteSearch& search) {

@@ -120,7 +120,8 @@ std::pair<Box, Box> Cut(std::vector<Bin>& bins, const Box& box) {
 
 // Rounded to the nearest whole unit, halves away from zero.
 std::int32_t Mean(std::int64_t sum, std::int64_t weight) {
-  const std::int64_t mean = sum >= 0 ? (sum + weight / 2) / weight : -((-sum + weight / 2) / weight);
+  const std::int64_t mean =
+      sum >= 0 ? (sum + weight / 2) / weight : -((-sum + weight / 2) / weight);
   return static_cast<std::int32_t>(mean);
 }
 
@@ -199,8 +200,9 @@ std::vector<Rgb> ReducedPalette(std::span<const Rgb> pixels, std::size_t colours
   } else {
     std::vector<Box> boxes = {MakeBox(bins, 0, bins.size())};
     while (boxes.size() < colours) {
-      const auto widest = std::max_element(
-          boxes.begin(), boxes.end(), [](const Box& x, const Box& y) { return x.Error() < y.Error(); });
+      const auto widest =
+          std::max_element(boxes.begin(), boxes.end(),
+                           [](const Box& x, const Box& y) { return x.Error() < y.Error(); });
       if (widest->end - widest->begin < 2) break;  // every box a single colour
       const auto [low, high] = Cut(bins, *widest);
       *widest = low;

@@ -31,7 +31,9 @@ std::uint8_t FromLinear(double light) {
   return static_cast<std::uint8_t>(nearer - linear.begin());
 }
 
-std::int32_t Units(double value) { return static_cast<std::int32_t>(std::lround(value * kOkLabUnit)); }
+std::int32_t Units(double value) {
+  return static_cast<std::int32_t>(std::lround(value * kOkLabUnit));
+}
 
 }  // namespace
 

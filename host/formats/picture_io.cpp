@@ -42,7 +42,8 @@ RgbPicture ColoursOf(const PictureFile& file) {
   colours.width = file.indexed.width;
   colours.height = file.indexed.height;
   colours.pixels.reserve(file.indexed.pixels.size());
-  for (std::uint8_t index : file.indexed.pixels) colours.pixels.push_back(file.indexed.palette[index]);
+  for (std::uint8_t index : file.indexed.pixels)
+    colours.pixels.push_back(file.indexed.palette[index]);
   return colours;
 }
 

@@ -14,11 +14,11 @@
 bool IsPng(std::span<const unsigned char> bytes);
 
 // Decodes a PNG: a palette file to its palette and indexes, any other to
-// the colours of its pixels (PictureFile::colours; `indexed` left empty). Samples of 16 bits are taken only
-// when each is an exact 8-bit value (v x 257), which 8 bits hold unchanged.
-// Throws HostError with the reason (libpng's own words for a damaged file)
-// without the file name. `transparent` is set when the file gives any pixel
-// or palette entry transparency, which a palette picture cannot keep.
+// the colours of its pixels (PictureFile::colours; `indexed` left empty). Samples of 16 bits are
+// taken only when each is an exact 8-bit value (v x 257), which 8 bits hold unchanged. Throws
+// HostError with the reason (libpng's own words for a damaged file) without the file name.
+// `transparent` is set when the file gives any pixel or palette entry transparency, which a palette
+// picture cannot keep.
 PictureFile DecodePng(std::span<const unsigned char> bytes, bool& transparent);
 
 // Told how many of the picture's rows have been written, and how many there are.
