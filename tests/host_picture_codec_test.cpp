@@ -7,8 +7,10 @@
 #include <png.h>
 
 #include "byte_order.h"
-#include "host/host_error.h"
+#include "host/formats/palette_mapping.h"
+#include "host/formats/palette_reduction.h"
 #include "host/formats/picture_io.h"
+#include "host/host_error.h"
 #include "host_test_support.h"
 #include "picture_writers.h"
 
@@ -30,9 +32,9 @@ void ExpectSamePicture(const IndexedPicture& got, const IndexedPicture& want,
 
 IndexedPicture Decode(const Bytes& file, bool expect_transparent = false) {
   bool transparent = !expect_transparent;
-  IndexedPicture picture = DecodePicture(file, transparent);
+  PictureFile picture = DecodePicture(file, transparent);
   EXPECT_EQ(transparent, expect_transparent);
-  return picture;
+  return picture.indexed;
 }
 
 // The reason DecodePicture refuses the file with, or "" when it takes it.
@@ -312,7 +314,9 @@ TEST(PictureFiles, BmpsOfEveryDepthAndLayout) {
   }
 }
 
-TEST(PictureFiles, MoreThan256ColoursAreRefusedNotReduced) {
+// A truecolour file of more than 256 colours is no longer refused: its
+// colours come as they are, without indexes, for the encoder to reduce.
+TEST(PictureFiles, MoreThan256ColoursComeAsTheirColours) {
   for (std::uint32_t colours : {256u, 257u}) {
     auto colour_of = [](std::uint32_t x) { return std::vector<unsigned>{x & 0xFF, x >> 8, 9}; };
     PngLayout png;
@@ -325,12 +329,14 @@ TEST(PictureFiles, MoreThan256ColoursAreRefusedNotReduced) {
       return ((x & 0xFF) << 16) | ((x >> 8) << 8) | 9;
     };
     for (const Bytes& file : {HandMadePng(png), HandMadeBmp(bmp)}) {
-      const std::string refusal = Refusal(file);
-      if (colours == 256) {
-        EXPECT_EQ(refusal, "");
-      } else {
-        EXPECT_TRUE(Contains(refusal, "more than 256 colours")) << refusal;
-      }
+      bool transparent = false;
+      const PictureFile read = DecodePicture(file, transparent);
+      ASSERT_EQ(read.colours.pixels.size(), colours);
+      for (std::uint32_t x = 0; x < colours; ++x)
+        EXPECT_EQ(read.colours.pixels[x],
+                  (Rgb{static_cast<std::uint8_t>(x & 0xFF), static_cast<std::uint8_t>(x >> 8), 9}));
+      EXPECT_EQ(read.HasIndexes(), colours <= 256) << colours;
+      EXPECT_EQ(read.indexed.palette.size(), colours <= 256 ? colours : 0u) << colours;
     }
   }
 }
@@ -538,6 +544,126 @@ TEST(PictureFiles, OutputTypeByExtension) {
   EXPECT_EQ(PictureFileTypeOf("out.gif"), PictureFileType::kUnknown);
   EXPECT_EQ(PictureFileTypeOf("png"), PictureFileType::kUnknown);
   EXPECT_EQ(PictureFileTypeOf("dir.png/out"), PictureFileType::kUnknown);
+}
+
+constexpr Rgb kBlack{0, 0, 0};
+constexpr Rgb kWhite{255, 255, 255};
+constexpr Rgb kRed{255, 0, 0};
+constexpr Rgb kBlue{0, 0, 255};
+constexpr Rgb kGrey{128, 128, 128};
+
+RgbPicture Row(const std::vector<Rgb>& colours) {
+  return {static_cast<std::uint32_t>(colours.size()), 1, colours};
+}
+
+// Colours the palette holds take their first entry; others the nearest, the
+// first of equally near ones; the count is of the others.
+TEST(PaletteMapping, ExactColoursFirstOfEqualAndNearest) {
+  struct Case {
+    const char* what;
+    std::vector<Rgb> palette;
+    std::vector<Rgb> pixels;
+    std::vector<std::uint8_t> indexes;
+    std::uint64_t inexact;
+  };
+  const std::vector<Case> cases = {
+      {"exact, an entry repeated and one unused",
+       {kRed, kWhite, kRed, kBlack, kBlue},
+       {kBlack, kRed, kWhite, kRed},
+       {3, 0, 1, 0},
+       0},
+      {"nearest",
+       {kBlack, kWhite, kRed, kBlue},
+       {{250, 250, 250}, {6, 3, 3}, {230, 20, 10}, {10, 0, 200}, kWhite},
+       {1, 0, 2, 3, 1},
+       4},
+      {"first of equally near", {kWhite, kRed, kRed}, {{240, 0, 0}, kRed}, {1, 1}, 1},
+      {"a palette of one entry", {kGrey}, {kBlack, kGrey, kWhite}, {0, 0, 0}, 2},
+  };
+  for (const Case& c : cases) {
+    for (bool dither : {false, true}) {
+      const PaletteMapping mapping = MapToPalette(Row(c.pixels), c.palette, dither);
+      // One row, each colour already as near as it gets: dithering changes nothing.
+      EXPECT_EQ(mapping.indexes, c.indexes) << c.what << " " << dither;
+      EXPECT_EQ(mapping.inexact, c.inexact) << c.what << " " << dither;
+    }
+  }
+  EXPECT_THROW(MapToPalette(Row({kRed}), {}, false), HostError);
+  EXPECT_THROW(MapToPalette(Row({kRed}), std::vector<Rgb>(257), false), HostError);
+}
+
+// A palette picture goes by its colours, unless its palette is where the
+// new one begins: then its indexes stay, a repeated entry's too.
+TEST(PaletteMapping, PalettePicturesByColourOrAsTheyAre) {
+  IndexedPicture picture;
+  picture.width = 3;
+  picture.height = 1;
+  picture.palette = {kRed, kWhite, kRed};
+  picture.pixels = {2, 1, 0};
+  const PaletteMapping same = MapToPalette(picture, {kRed, kWhite, kRed, kBlue}, false);
+  EXPECT_EQ(same.indexes, (std::vector<std::uint8_t>{2, 1, 0}));
+  picture.palette = {kBlue, kRed, {250, 250, 250}};
+  const PaletteMapping other = MapToPalette(picture, {kRed, kWhite, kRed, kBlue}, false);
+  EXPECT_EQ(other.indexes, (std::vector<std::uint8_t>{1, 0, 3}));
+  EXPECT_EQ(other.inexact, 1u);
+}
+
+// Dithering a grey that black and white must make mixes them, and leaves a
+// pixel whose colour the palette holds as it is.
+TEST(PaletteMapping, DitheringMixesEntriesAndKeepsExactPixels) {
+  RgbPicture grey{16, 16, std::vector<Rgb>(256, kGrey)};
+  grey.pixels[17] = kBlack;
+  grey.pixels[18] = kWhite;
+  const std::vector<Rgb> palette = {kBlack, kWhite};
+  const PaletteMapping plain = MapToPalette(grey, palette, false);
+  const PaletteMapping dithered = MapToPalette(grey, palette, true);
+  EXPECT_EQ(std::count(plain.indexes.begin(), plain.indexes.end(), 0), 1);
+  const auto black = std::count(dithered.indexes.begin(), dithered.indexes.end(), 0);
+  EXPECT_GT(black, 40);  // sRGB grey 128 is about a fifth of white's light
+  EXPECT_LT(black, 200);
+  EXPECT_EQ(dithered.indexes[17], 0);
+  EXPECT_EQ(dithered.indexes[18], 1);
+  EXPECT_EQ(plain.inexact, 254u);
+  EXPECT_EQ(dithered.inexact, 254u);
+}
+
+// The reduced palette: every colour of a picture of few; near each cluster
+// of a picture of clusters; never more than asked, at most 256.
+TEST(PaletteReduction, FewColoursKeptClustersFoundBoundsHeld) {
+  const std::vector<Rgb> few = {kRed, kBlue, kRed, kWhite};
+  EXPECT_EQ(CountColours(few), 3u);
+  std::vector<Rgb> kept = ReducedPalette(few, 3);
+  std::sort(kept.begin(), kept.end(), [](Rgb x, Rgb y) { return ColourKey(x) < ColourKey(y); });
+  EXPECT_EQ(kept, (std::vector<Rgb>{kRed, kBlue, kWhite}));
+
+  // Four clusters of 25 colours each, within 4 of their centre.
+  const std::vector<Rgb> centres = {{20, 30, 200}, {220, 40, 40}, {240, 240, 230}, {30, 160, 60}};
+  std::vector<Rgb> clusters;
+  for (const Rgb& c : centres)
+    for (int d = 0; d < 25; ++d)
+      clusters.push_back({static_cast<std::uint8_t>(c.red + d % 5 - 2),
+                          static_cast<std::uint8_t>(c.green + d / 5 - 2), c.blue});
+  const std::vector<Rgb> four = ReducedPalette(clusters, 4);
+  ASSERT_EQ(four.size(), 4u);
+  for (const Rgb& c : centres) {
+    const bool found = std::any_of(four.begin(), four.end(), [&](Rgb p) {
+      return std::abs(p.red - c.red) <= 2 && std::abs(p.green - c.green) <= 2 &&
+             std::abs(p.blue - c.blue) <= 2;
+    });
+    EXPECT_TRUE(found) << int{c.red} << "," << int{c.green} << "," << int{c.blue};
+  }
+
+  std::vector<Rgb> many;  // 4096 colours
+  for (unsigned v = 0; v < 4096; ++v)
+    many.push_back({static_cast<std::uint8_t>((v & 15) * 17),
+                    static_cast<std::uint8_t>((v >> 4 & 15) * 17),
+                    static_cast<std::uint8_t>((v >> 8) * 17)});
+  EXPECT_EQ(CountColours(many), 4096u);
+  for (std::size_t asked : {2u, 16u, 256u, 300u}) {
+    const std::vector<Rgb> palette = ReducedPalette(many, asked);
+    EXPECT_LE(palette.size(), std::min<std::size_t>(asked, 256)) << asked;
+    EXPECT_GE(palette.size(), std::min<std::size_t>(asked, 256) * 9 / 10) << asked;
+  }
 }
 
 }  // namespace

@@ -107,6 +107,11 @@ int RunConvert(const CommandContext& context, const ConvertOptions& options);
 struct EncodeOptions {
   std::string image;
   std::string output;
+  // A GP8 picture or a palette PNG or BMP whose palette the picture takes,
+  // entry for entry; empty: a palette of the picture's own.
+  std::string palette;
+  int colours = 0;      // --colors: at most this many; 0: at most 256, reduced only beyond
+  bool dither = false;  // colours the palette lacks are dithered from the nearest ones
 };
 CommandRun DeclareEncode(CLI::App& command);
 int RunEncode(const CommandContext& context, const EncodeOptions& options);

@@ -11,7 +11,10 @@
 #include "host/cli/progress.h"
 #include "host/cli/text_output.h"
 #include "host/files/name_encoding.h"
+#include "host/formats/bmp_codec.h"
 #include "host/formats/gp8_encoder.h"
+#include "host/formats/palette_mapping.h"
+#include "host/formats/palette_reduction.h"
 #include "host/formats/picture_io.h"
 #include "host/host_error.h"
 
@@ -108,6 +111,72 @@ int ConvertArchive(const CommandContext& context, const ConvertOptions& options,
   return RunExtract(context, extract);
 }
 
+// FROM's palette, for encode --palette: a GP8 picture's 256 entries as the
+// image plug-in delivers them, or the palette of a palette PNG or BMP.
+std::vector<Rgb> PaletteFrom(const PluginSet& set, const std::string& from) {
+  const Plugin* plugin = set.Recognise(from, ReadHead(from, kHeadSize), PluginKind::kImage);
+  if (plugin != nullptr) {
+    const DeliveredPicture delivered = MemoryFor(from, [&] { return plugin->Picture(from); });
+    return AboutFile(from, [&] { return PictureFromDib(delivered.header, delivered.pixels); })
+        .palette;
+  }
+  const Bytes bytes = MemoryFor(from, [&] { return ReadWholeFile(from); });
+  bool transparent = false;
+  const PictureFile file = AboutFile(from, [&] {
+    if (!IsPng(bytes) && !IsBmp(bytes))
+      throw HostError("is not a GP8 picture the image plug-in recognises, nor a PNG or BMP");
+    return DecodePicture(bytes, transparent);
+  });
+  if (file.IsTruecolour())
+    throw HostError(
+        FileMessage(from, "has no palette; --palette takes a GP8 picture or a palette PNG or BMP"));
+  return file.indexed.palette;
+}
+
+// The picture to encode as the options ask, from the file as read: in FROM's
+// palette, reduced to fewer colours, or as it is. Says on standard error when
+// colours are reduced; `inexact` is set to the pixels FROM's palette lacks.
+IndexedPicture PictureToEncode(const PluginSet& set, const EncodeOptions& options,
+                               const PictureFile& file, std::uint64_t& inexact) {
+  const std::string& image = options.image;
+  if (!options.palette.empty()) {
+    IndexedPicture picture;
+    picture.palette = PaletteFrom(set, options.palette);
+    PaletteMapping mapping = AboutFile(image, [&] {
+      return file.IsTruecolour() ? MapToPalette(file.colours, picture.palette, options.dither)
+                                 : MapToPalette(file.indexed, picture.palette, options.dither);
+    });
+    picture.width = file.IsTruecolour() ? file.colours.width : file.indexed.width;
+    picture.height = file.IsTruecolour() ? file.colours.height : file.indexed.height;
+    picture.pixels = std::move(mapping.indexes);
+    inexact = mapping.inexact;
+    return picture;
+  }
+  // Colours are reduced only beyond 256 or beyond --colors: a picture of
+  // fewer keeps its palette, or gets one of its colours as they appear.
+  const std::size_t limit =
+      options.colours != 0 ? static_cast<std::size_t>(options.colours) : kMaxPaletteSize;
+  std::size_t colours = 0;
+  RgbPicture expanded;
+  const RgbPicture& rgb = file.IsTruecolour() ? file.colours : (expanded = ColoursOf(file));
+  if (!file.HasIndexes()) {
+    colours = CountColours(rgb.pixels);
+  } else if (options.colours != 0) {
+    colours = file.IsTruecolour() ? file.indexed.palette.size() : CountColours(rgb.pixels);
+  }
+  if (colours <= limit) return file.indexed;
+
+  IndexedPicture picture;
+  picture.width = rgb.width;
+  picture.height = rgb.height;
+  picture.palette = MemoryFor(image, [&] { return ReducedPalette(rgb.pixels, limit); });
+  picture.pixels =
+      MemoryFor(image, [&] { return MapToPalette(rgb, picture.palette, options.dither).indexes; });
+  Complain("note: " + image + " has " + Grouped(colours) + " colours; reduced to " +
+           std::to_string(picture.palette.size()));
+  return picture;
+}
+
 }  // namespace
 
 CommandRun DeclareConvert(CLI::App& command) {
@@ -197,10 +266,37 @@ CommandRun DeclareEncode(CLI::App& command) {
                   "The GP8 picture to write, or - for standard output")
       ->type_name("OUT.GP8")
       ->required();
+  CLI::Option* palette =
+      command
+          .add_option("--palette", options->palette,
+                      "Take the palette of FROM, a GP8 picture or a palette PNG or BMP, entry "
+                      "for entry")
+          ->type_name("FROM");
+  command
+      .add_option("--colors", options->colours,
+                  "Reduce the picture to at most N colours (default: 256, and only beyond)")
+      ->type_name("N")
+      ->check(CLI::Range(2, 256))
+      ->excludes(palette);
+  command.add_flag("--dither", options->dither,
+                   "Dither colours the palette lacks (Floyd-Steinberg) instead of taking the "
+                   "nearest");
   command.footer(R"(A palette picture keeps its palette; a truecolour one of at most 256 colours gets a palette of
-its colours in the order they appear. More colours are refused, never reduced. The pixels are
-compressed by optimal parsing, the shortest stream the format allows. The picture takes its
-name only after the image plug-in has decoded it to exactly these pixels and palette.)");
+its colours in the order they appear. A picture of more colours is reduced to 256 (median cut
+and k-means in OKLab, a perceptual colour space), or to N with --colors N, and each pixel takes
+the nearest colour of the new palette; a note on standard error says so.
+--palette FROM gives the picture exactly FROM's palette: its 256 entries, in FROM's order and
+byte for byte, used or not, as a game that shares or animates palettes needs. A pixel whose
+colour FROM's palette holds gets the index of its first entry of that colour; any other the
+nearest entry in OKLab, and the summary counts them. A palette picture whose palette FROM's
+begins with keeps its indexes. --dither spreads the difference of each such pixel to its
+neighbours (Floyd-Steinberg error diffusion), so that areas of colours the palette lacks
+average out to them; pixels of colours the palette holds stay exact. For example:
+  vyn encode edited.png -o TITLE.GP8 --palette original/TITLE.GP8 --dither
+  vyn encode photo.png -o PHOTO.GP8 --colors 64
+The pixels are compressed by optimal parsing, the shortest stream the format allows. The
+picture takes its name only after the image plug-in has decoded it to exactly these pixels
+and palette.)");
   return [options](const CommandContext& context) { return RunEncode(context, *options); };
 }
 
@@ -213,12 +309,18 @@ int RunEncode(const CommandContext& context, const EncodeOptions& options) {
 
   bool transparency_dropped = false;
   IndexedPicture picture;
+  std::uint64_t inexact = 0;
   {
-    const Bytes source = MemoryFor(image, [&] { return ReadWholeFile(image); });
-    picture = AboutFile(image, [&] { return DecodePicture(source, transparency_dropped); });
+    PictureFile file;
+    {
+      const Bytes source = MemoryFor(image, [&] { return ReadWholeFile(image); });
+      file = AboutFile(image, [&] { return DecodePicture(source, transparency_dropped); });
+    }
+    if (transparency_dropped)
+      Complain("note: " +
+               FileMessage(image, "has transparent pixels; GP8 keeps their colours only"));
+    picture = PictureToEncode(set, options, file, inexact);
   }
-  if (transparency_dropped)
-    Complain("note: " + FileMessage(image, "has transparent pixels; GP8 keeps their colours only"));
   ProgressBar progress(picture.pixels.size(), 0, "encoding " + BaseName(image));
   Bytes gp8 = AboutFile(image, [&] {
     return EncodeGp8(picture, [&](std::uint64_t done, std::uint64_t) { progress.Update(done, 0); });
@@ -257,6 +359,18 @@ int RunEncode(const CommandContext& context, const EncodeOptions& options) {
   std::cout << "encoded " << image << " (" << picture.width << "x" << picture.height << ", "
             << picture.palette.size() << "-entry palette) into " << output << " ("
             << Counted(gp8_size, "byte") << ", pixels in " << (gp8_size - kGp8StreamOffset)
-            << " for " << pixels << ")\n";
+            << " for " << pixels << ")";
+  if (!options.palette.empty()) {
+    if (inexact == 0) {
+      std::cout << "; every pixel's colour is in " << options.palette << "'s palette";
+    } else {
+      std::cout << "; " << Grouped(inexact) << (inexact == 1 ? " pixel" : " pixels")
+                << " had no exact colour in " << options.palette << "'s palette and "
+                << (!options.dither ? "took the nearest"
+                    : inexact == 1  ? "was dithered"
+                                    : "were dithered");
+    }
+  }
+  std::cout << '\n';
   return 0;
 }

@@ -172,7 +172,7 @@ bool IsBmp(std::span<const unsigned char> bytes) {
   return bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M';
 }
 
-IndexedPicture DecodeBmp(std::span<const unsigned char> bytes, bool& transparent) {
+PictureFile DecodeBmp(std::span<const unsigned char> bytes, bool& transparent) {
   transparent = false;
   if (!IsBmp(bytes)) throw HostError("is not a BMP file");
   const Layout layout = ReadLayout(bytes);
@@ -189,7 +189,9 @@ IndexedPicture DecodeBmp(std::span<const unsigned char> bytes, bool& transparent
       static_cast<std::uint64_t>(top_down ? -layout.height : layout.height);
   CheckPictureSize(width, height);
 
-  IndexedPicture picture;
+  PictureFile file;
+  IndexedPicture& picture = file.indexed;
+  RgbPicture& colours_of = file.colours;
   const bool indexed = bits <= 8;
   std::uint32_t colours = 0;
   std::size_t table_end = layout.table_at;
@@ -233,22 +235,28 @@ IndexedPicture DecodeBmp(std::span<const unsigned char> bytes, bool& transparent
     Truncated("its " + std::to_string(height) + (height == 1 ? " row" : " rows") + " of pixels",
               needed, pixels_at, size);
 
-  picture.width = static_cast<std::uint32_t>(width);
-  picture.height = static_cast<std::uint32_t>(height);
-  picture.pixels.resize(static_cast<std::size_t>(width * height));
+  const auto columns = static_cast<std::uint32_t>(width);
+  const auto rows = static_cast<std::uint32_t>(height);
+  if (indexed) {
+    picture.width = columns;
+    picture.height = rows;
+    picture.pixels.resize(static_cast<std::size_t>(width * height));
+  } else {
+    colours_of.width = columns;
+    colours_of.height = rows;
+    colours_of.pixels.resize(static_cast<std::size_t>(width * height));
+  }
   const Channel red = Channel::Of(layout.masks[0], "red");
   const Channel green = Channel::Of(layout.masks[1], "green");
   const Channel blue = Channel::Of(layout.masks[2], "blue");
   const Channel alpha = Channel::Of(layout.masks[3], "alpha");
-  std::vector<Rgb> no_colours;  // a palette file keeps its colour table
-  FirstSeenPalette first_seen(indexed ? no_colours : picture.palette);
-  // Top row first, whatever the order of the rows in the file: that is the
-  // order in which colours are first seen.
-  for (std::uint32_t y = 0; y < picture.height; ++y) {
-    const std::uint32_t row = top_down ? y : picture.height - 1 - y;
+  // Top row first, whatever the order of the rows in the file.
+  for (std::uint32_t y = 0; y < rows; ++y) {
+    const std::uint32_t row = top_down ? y : rows - 1 - y;
     const unsigned char* from = bytes.data() + pixels_at + static_cast<std::size_t>(row * stride);
-    std::uint8_t* out = picture.pixels.data() + std::size_t{y} * picture.width;
-    for (std::uint32_t x = 0; x < picture.width; ++x) {
+    std::uint8_t* out = indexed ? picture.pixels.data() + std::size_t{y} * columns : nullptr;
+    Rgb* colour = indexed ? nullptr : colours_of.pixels.data() + std::size_t{y} * columns;
+    for (std::uint32_t x = 0; x < columns; ++x) {
       if (indexed) {
         const std::uint64_t bit = std::uint64_t{x} * bits;
         const unsigned index = (from[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
@@ -259,17 +267,16 @@ IndexedPicture DecodeBmp(std::span<const unsigned char> bytes, bool& transparent
         out[x] = static_cast<std::uint8_t>(index);
       } else if (bits == 24) {
         const unsigned char* p = from + 3 * std::size_t{x};
-        out[x] = first_seen.IndexOf({p[2], p[1], p[0]});
+        colour[x] = {p[2], p[1], p[0]};
       } else {
         const std::uint32_t pixel =
             bits == 16 ? ReadLe16(from + 2 * std::size_t{x}) : ReadLe32(from + 4 * std::size_t{x});
         transparent = transparent || alpha.Value(pixel, 0xFF) != 0xFF;
-        out[x] =
-            first_seen.IndexOf({red.Value(pixel, 0), green.Value(pixel, 0), blue.Value(pixel, 0)});
+        colour[x] = {red.Value(pixel, 0), green.Value(pixel, 0), blue.Value(pixel, 0)};
       }
     }
   }
-  return picture;
+  return file;
 }
 
 Bytes EncodeIndexedBmp(const IndexedPicture& picture) {

@@ -42,8 +42,35 @@ inline void CheckPictureSize(std::uint64_t width, std::uint64_t height) {
                     "; GP8 holds at most " + std::to_string(kMaxPictureSide) + " pixels a side");
 }
 
+// Each pixel's colour: what a truecolour file holds, before it has a palette.
+struct RgbPicture {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::vector<Rgb> pixels;  // width x height colours, top row first
+};
+
+// A picture file as it is stored. A palette file has its palette and
+// indexes in `indexed` and no `colours`. A truecolour file has every pixel's
+// colour in `colours`; when it has at most 256 colours, `indexed` gives it a
+// palette of them in the order they first appear, top row first, and
+// otherwise is empty, for the caller to reduce the colours or map them to a
+// palette of its choice.
+struct PictureFile {
+  IndexedPicture indexed;
+  RgbPicture colours;
+
+  bool IsTruecolour() const { return !colours.pixels.empty(); }
+  bool HasIndexes() const { return !indexed.pixels.empty(); }
+};
+
+// The colour's key: red, green and blue in the low three bytes.
+inline std::uint32_t ColourKey(Rgb colour) {
+  return std::uint32_t{colour.red} | (std::uint32_t{colour.green} << 8) |
+         (std::uint32_t{colour.blue} << 16);
+}
+
 // Gives the colours of a truecolour picture palette indexes in the order they
-// first appear. A 257th colour is refused: colours are never reduced.
+// first appear, as long as there are at most 256 of them.
 class FirstSeenPalette {
  public:
   explicit FirstSeenPalette(std::vector<Rgb>& palette) : palette_(palette) {
@@ -51,22 +78,25 @@ class FirstSeenPalette {
     keys_.fill(kNoKey);
   }
 
-  std::uint8_t IndexOf(Rgb colour) {
-    const std::uint32_t key = std::uint32_t{colour.red} | (std::uint32_t{colour.green} << 8) |
-                              (std::uint32_t{colour.blue} << 16);
-    if (key == last_key_) return last_index_;  // pictures run in long spans of a colour
+  // False, and the palette left as it is, for a 257th colour.
+  bool IndexOf(Rgb colour, std::uint8_t& index) {
+    const std::uint32_t key = ColourKey(colour);
+    if (key == last_key_) {  // pictures run in long spans of a colour
+      index = last_index_;
+      return true;
+    }
     std::size_t at = Slot(key);
     while (keys_[at] != kNoKey && keys_[at] != key) at = (at + 1) % kSlots;
     if (keys_[at] == kNoKey) {
-      if (palette_.size() == kMaxPaletteSize)
-        throw HostError("has more than 256 colours; GP8 holds 256 and colours are not reduced");
+      if (palette_.size() == kMaxPaletteSize) return false;
       keys_[at] = key;
       indexes_[at] = static_cast<std::uint8_t>(palette_.size());
       palette_.push_back(colour);
     }
     last_key_ = key;
     last_index_ = indexes_[at];
-    return last_index_;
+    index = last_index_;
+    return true;
   }
 
  private:
@@ -80,3 +110,17 @@ class FirstSeenPalette {
   std::uint32_t last_key_ = kNoKey;
   std::uint8_t last_index_ = 0;
 };
+
+// The truecolour picture with a palette of its colours in the order they
+// first appear; an empty picture when it has more than 256 colours.
+inline IndexedPicture IndexedByFirstSeen(const RgbPicture& colours) {
+  IndexedPicture picture;
+  picture.width = colours.width;
+  picture.height = colours.height;
+  picture.pixels.resize(colours.pixels.size());
+  FirstSeenPalette palette(picture.palette);
+  for (std::size_t i = 0; i < colours.pixels.size(); ++i) {
+    if (!palette.IndexOf(colours.pixels[i], picture.pixels[i])) return {};
+  }
+  return picture;
+}

@@ -22,11 +22,29 @@ constexpr unsigned kDibBitsPerPixel = 8;
 
 }  // namespace
 
-IndexedPicture DecodePicture(std::span<const unsigned char> bytes, bool& transparency_dropped) {
+PictureFile DecodePicture(std::span<const unsigned char> bytes, bool& transparency_dropped) {
   transparency_dropped = false;
-  if (IsPng(bytes)) return DecodePng(bytes, transparency_dropped);
-  if (IsBmp(bytes)) return DecodeBmp(bytes, transparency_dropped);
-  throw HostError("is not a PNG or BMP picture");
+  PictureFile file;
+  if (IsPng(bytes)) {
+    file = DecodePng(bytes, transparency_dropped);
+  } else if (IsBmp(bytes)) {
+    file = DecodeBmp(bytes, transparency_dropped);
+  } else {
+    throw HostError("is not a PNG or BMP picture");
+  }
+  if (file.IsTruecolour()) file.indexed = IndexedByFirstSeen(file.colours);
+  return file;
+}
+
+RgbPicture ColoursOf(const PictureFile& file) {
+  if (file.IsTruecolour()) return file.colours;
+  RgbPicture colours;
+  colours.width = file.indexed.width;
+  colours.height = file.indexed.height;
+  colours.pixels.reserve(file.indexed.pixels.size());
+  for (std::uint8_t index : file.indexed.pixels)
+    colours.pixels.push_back(file.indexed.palette[index]);
+  return colours;
 }
 
 IndexedPicture PictureFromDib(std::span<const unsigned char> header,

@@ -10,13 +10,16 @@
 #include "host/formats/indexed_picture.h"
 #include "host/formats/png_codec.h"
 
-// Reads a PNG or BMP picture of at most 256 colours. A palette file keeps
-// its palette and indexes as they are; a truecolour file gets a palette of
-// its colours in the order they first appear, top row first. More than 256
-// colours are refused, never reduced. Throws HostError with the reason
-// (without the file name). `transparency_dropped` is set when the file has
-// transparent pixels, which a palette picture cannot keep.
-IndexedPicture DecodePicture(std::span<const unsigned char> bytes, bool& transparency_dropped);
+// Reads a PNG or BMP picture. A palette file keeps its palette and indexes
+// as they are; a truecolour file has its colours, and, when it has at most
+// 256 of them, a palette of them in the order they first appear, top row
+// first (see PictureFile). Throws HostError with the reason (without the
+// file name). `transparency_dropped` is set when the file has transparent
+// pixels, which a palette picture cannot keep.
+PictureFile DecodePicture(std::span<const unsigned char> bytes, bool& transparency_dropped);
+
+// Each pixel's colour, from the palette for a palette file.
+RgbPicture ColoursOf(const PictureFile& file);
 
 // The picture in an 8-bit DIB: a header block (BITMAPINFOHEADER and colour
 // table) and a pixel block whose rows lie a multiple of 4 bytes apart,

@@ -139,11 +139,10 @@ struct ReadStructs {
 }
 
 // Truecolour and grey rows, red, green, blue and alpha samples of 8 or 16
-// bits, to palette indexes.
+// bits, to colours.
 struct ColourRows {
   png_structp png = nullptr;
-  IndexedPicture* picture = nullptr;
-  FirstSeenPalette* palette = nullptr;
+  RgbPicture* picture = nullptr;
   bool sixteen_bits = false;
   bool* transparent = nullptr;
   // A row's colours can be taken only once every pass has delivered it.
@@ -154,12 +153,12 @@ struct ColourRows {
 };
 
 void TakeColourRow(ColourRows& target, png_uint_32 y, png_const_bytep row) {
-  IndexedPicture& picture = *target.picture;
-  std::uint8_t* out = picture.pixels.data() + std::size_t{y} * picture.width;
+  RgbPicture& picture = *target.picture;
+  Rgb* out = picture.pixels.data() + std::size_t{y} * picture.width;
   if (!target.sixteen_bits) {
     for (std::uint32_t x = 0; x < picture.width; ++x, row += 4) {
       *target.transparent = *target.transparent || row[3] != 0xFF;
-      out[x] = target.palette->IndexOf({row[0], row[1], row[2]});
+      out[x] = {row[0], row[1], row[2]};
     }
     return;
   }
@@ -173,7 +172,7 @@ void TakeColourRow(ColourRows& target, png_uint_32 y, png_const_bytep row) {
                         "be encoded");
     }
     *target.transparent = *target.transparent || row[6] != 0xFF;
-    out[x] = target.palette->IndexOf({row[0], row[2], row[4]});
+    out[x] = {row[0], row[2], row[4]};
   }
 }
 
@@ -235,7 +234,7 @@ bool IsPng(std::span<const unsigned char> bytes) {
   return bytes.size() >= kSignatureSize && png_sig_cmp(bytes.data(), 0, kSignatureSize) == 0;
 }
 
-IndexedPicture DecodePng(std::span<const unsigned char> bytes, bool& transparent) {
+PictureFile DecodePng(std::span<const unsigned char> bytes, bool& transparent) {
   transparent = false;
   if (!IsPng(bytes)) throw HostError("is not a PNG file");
   PngFailure failure;
@@ -250,11 +249,12 @@ IndexedPicture DecodePng(std::span<const unsigned char> bytes, bool& transparent
   if (!ReadHeader(structs.png, structs.info, header)) Refuse(failure);
   CheckPictureSize(header.width, header.height);
 
-  IndexedPicture picture;
-  picture.width = header.width;
-  picture.height = header.height;
-  picture.pixels.resize(std::size_t{picture.width} * picture.height);
+  PictureFile file;
   if (IsPalette(header)) {
+    IndexedPicture& picture = file.indexed;
+    picture.width = header.width;
+    picture.height = header.height;
+    picture.pixels.resize(std::size_t{picture.width} * picture.height);
     if (header.palette_size == 0) throw HostError("cannot be read as PNG: it has no palette");
     // Indexes go straight into the picture, one a byte.
     std::vector<png_bytep> rows(picture.height);
@@ -276,12 +276,14 @@ IndexedPicture DecodePng(std::span<const unsigned char> bytes, bool& transparent
                       std::to_string(header.palette_size) + " entries");
     }
     transparent = header.transparency;
-    return picture;
+    return file;
   }
 
-  FirstSeenPalette palette(picture.palette);
-  ColourRows target{structs.png,  &picture, &palette, header.bit_depth == 16,
-                    &transparent, true,     {}};
+  RgbPicture& picture = file.colours;
+  picture.width = header.width;
+  picture.height = header.height;
+  picture.pixels.resize(std::size_t{picture.width} * picture.height);
+  ColourRows target{structs.png, &picture, header.bit_depth == 16, &transparent, true, {}};
   // A picture read in one pass goes row by row through one row buffer; an
   // interlaced one needs all its rows before any is complete.
   const bool row_by_row = header.passes == 1;
@@ -298,7 +300,7 @@ IndexedPicture DecodePng(std::span<const unsigned char> bytes, bool& transparent
       TakeColourRow(target, y, rows[y]);
     }
   }
-  return picture;
+  return file;
 }
 
 Bytes EncodeIndexedPng(const IndexedPicture& picture, const RowProgress& progress) {

@@ -1,7 +1,6 @@
 // PNG files, read and written through libpng. A palette file keeps its
 // palette and its indexes as they are; any other colour type, bit depth or
-// interlacing is read to its colours and given a palette of them in the
-// order they first appear.
+// interlacing is read to its colours.
 #pragma once
 
 #include <cstdint>
@@ -14,12 +13,13 @@
 // True when the bytes begin with the PNG signature.
 bool IsPng(std::span<const unsigned char> bytes);
 
-// Decodes a PNG of at most 256 colours. Samples of 16 bits are taken only
-// when each is an exact 8-bit value (v x 257), which 8 bits hold unchanged.
-// Throws HostError with the reason (libpng's own words for a damaged file)
-// without the file name. `transparent` is set when the file gives any pixel
-// or palette entry transparency, which a palette picture cannot keep.
-IndexedPicture DecodePng(std::span<const unsigned char> bytes, bool& transparent);
+// Decodes a PNG: a palette file to its palette and indexes, any other to
+// the colours of its pixels (PictureFile::colours; `indexed` left empty). Samples of 16 bits are
+// taken only when each is an exact 8-bit value (v x 257), which 8 bits hold unchanged. Throws
+// HostError with the reason (libpng's own words for a damaged file) without the file name.
+// `transparent` is set when the file gives any pixel or palette entry transparency, which a palette
+// picture cannot keep.
+PictureFile DecodePng(std::span<const unsigned char> bytes, bool& transparent);
 
 // Told how many of the picture's rows have been written, and how many there are.
 using RowProgress = std::function<void(std::uint64_t rows_done, std::uint64_t rows)>;
