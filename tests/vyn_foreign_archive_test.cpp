@@ -5,11 +5,14 @@
 // archives are built directly by the tests' own writer, never by vyn pack.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 
 #include "arc_writer.h"
 #include "gp8_writer.h"
+#include "host/formats/picture_io.h"
 #include "host_test_support.h"
 
 namespace {
@@ -539,6 +542,62 @@ TEST_F(ForeignArchive, UpdateChangesOnlyTheMembersNamed) {
   }
 }
 
+// The modder's round trip: a picture converted out of the archive, edited
+// (or not) and put back with --palette-from-original comes back in its own
+// palette; every other byte of the archive stays as it was.
+TEST_F(ForeignArchive, UpdateKeepsThePaletteOfThePictureItReplaces) {
+  using host_test::MakePicture;
+  using host_test::PictureKind;
+  IndexedPicture title = MakePicture(PictureKind::kGradient, 16, 8, 200);
+  const std::string made = Write("made.png", EncodePicture(title, PictureFileType::kPng));
+  ASSERT_EQ(Vyn({"encode", made, "-o", dir_.File("TITLE.GP8")}).status, 0);
+  std::vector<ArcMember> game = GameMembers();
+  game.push_back({"TITLE.GP8", ReadBytes(dir_.File("TITLE.GP8"))});
+  const Bytes original = BuildArchive(game, true, true);
+  const std::string archive = Write("game.ARC", original);
+  std::filesystem::create_directory(dir_.File("out"));
+  const std::string png = dir_.File("out/TITLE.png");
+  ASSERT_EQ(Vyn({"convert", archive + ":TITLE.GP8", "-o", png}).status, 0);
+  // One pixel redrawn in another colour of the palette, as a paint program
+  // saves it: a palette of only the colours used, in another order.
+  title.pixels[5] = 199;
+  IndexedPicture edited;
+  edited.width = title.width;
+  edited.height = title.height;
+  for (const std::uint8_t index : title.pixels) {
+    const Rgb colour = title.palette[index];
+    auto at = std::find(edited.palette.begin(), edited.palette.end(), colour);
+    if (at == edited.palette.end()) at = edited.palette.insert(edited.palette.end(), colour);
+    edited.pixels.push_back(static_cast<std::uint8_t>(at - edited.palette.begin()));
+  }
+  std::reverse(edited.palette.begin(), edited.palette.end());
+  for (std::uint8_t& index : edited.pixels)
+    index = static_cast<std::uint8_t>(edited.palette.size() - 1 - index);
+  std::filesystem::create_directory(dir_.File("redrawn"));
+  const std::string redrawn = Write("redrawn/TITLE.png", EncodePicture(edited, PictureFileType::kPng));
+  // What vyn encode makes of it in the original's palette.
+  ASSERT_EQ(Vyn({"encode", redrawn, "--palette", dir_.File("TITLE.GP8"), "-o",
+                 dir_.File("expected.GP8")})
+                .status,
+            0);
+
+  struct Case {
+    std::string file;
+    Bytes expected;
+  };
+  const Case cases[] = {
+      {png, original},
+      {redrawn, BuildArchive(With(game, game.size() - 1, ReadBytes(dir_.File("expected.GP8"))),
+                             true, true)},
+  };
+  for (const Case& c : cases) {
+    WriteBytes(archive, original);
+    const VynRun run = Vyn({"update", archive, "--palette-from-original", c.file});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadBytes(archive), c.expected) << c.file;
+  }
+}
+
 TEST_F(ForeignArchive, UpdateRefusesAndWritesNothing) {
   const std::string file = Write("f.txt", TextBytes("new"));
   const std::string game = Write("game.ARC", BuildArchive(GameMembers(), true, true));
@@ -562,7 +621,7 @@ TEST_F(ForeignArchive, UpdateRefusesAndWritesNothing) {
       {{game, "#2=" + dir_.File("none.txt")}, 1, dir_.File("none.txt") + ": no such file"},
       {{game, "#2=" + file, "--delete", "#2"}, 1, "member #2 (ABCDEFGH.TXT) is changed twice"},
       {{pair, "--delete", "#1"}, 1, pair + ": an archive needs at least 2 members"},
-      {{pair, "--palette-from-original", file}, 2, "--palette-from-original is reserved"},
+      {{pair, "--dither", file}, 2, "--dither requires --palette-from-original"},
       {{pair}, 2, "give members to replace"},
   };
   const std::vector<std::string> entries = dir_.Entries();

@@ -18,6 +18,7 @@
 #include "host/files/member_names.h"
 #include "host/files/name_encoding.h"
 #include "host/formats/arc_writer.h"
+#include "host/formats/picture_io.h"
 #include "host/host_error.h"
 #include "host/plugins/archive_members.h"
 
@@ -386,6 +387,61 @@ int RunPack(const CommandContext& context, const PackOptions& options) {
   return 0;
 }
 
+namespace {
+
+// With --palette-from-original, a PNG or BMP given by its file alone
+// (X.png) stands for the member X.GP8 it was converted from, in any case;
+// anything else goes as it is.
+std::string PictureForMember(const UpdatePlanner& planner, std::size_t members,
+                             const std::string& change) {
+  if (change.empty() || change[0] == '#' || PictureFileTypeOf(change) == PictureFileType::kUnknown)
+    return change;
+  const std::string name = BaseName(change);
+  const std::string gp8 = name.substr(0, name.rfind('.')) + ".GP8";
+  const std::u32string wanted = DecodeUtf8(gp8);
+  for (std::size_t i = 0; i < members; ++i) {
+    const std::u32string listed = DecodeUtf8(planner.shown(i));
+    if (std::equal(listed.begin(), listed.end(), wanted.begin(), wanted.end(),
+                   [](char32_t a, char32_t b) { return FoldCase(a) == FoldCase(b); }))
+      return planner.shown(i) + "=" + change;
+  }
+  return change;
+}
+
+// The picture file encoded as GP8 in the palette of the picture member it
+// replaces, which comes out through the archive plug-in and is decoded
+// through the image plug-in. Says how many pixels took the nearest colour.
+Bytes InOriginalPalette(const PluginSet& set, const Plugin& plugin, const std::string& archive,
+                        const ArchiveMember& member, bool found, const std::string& shown,
+                        const std::string& path, bool dither) {
+  std::vector<Rgb> palette;
+  const Plugin* image = nullptr;
+  {
+    const auto block = TakeMember(plugin, archive, member, found, shown);
+    image = set.Recognise(shown, ContentHead(block->bytes()), PluginKind::kImage);
+    if (image == nullptr)
+      throw HostError(FileMessage(archive, shown + " is not a picture that the image plug-in "
+                                               "recognises, so it has no palette to keep"));
+    try {
+      const DeliveredPicture delivered = image->PictureInMemory(block->bytes());
+      palette = PictureFromDib(delivered.header, delivered.pixels).palette;
+    } catch (const HostError& error) {
+      throw HostError(FileMessage(archive, shown + ": " + error.what()));
+    }
+  }
+  std::uint64_t inexact = 0;
+  Bytes gp8 = EncodeInPalette(*image, path, palette, dither, inexact);
+  if (inexact != 0)
+    Complain("note: " + FileMessage(path, WithThousands(inexact) +
+                                              (inexact == 1 ? " pixel" : " pixels") +
+                                              " had no exact colour in " + shown +
+                                              "'s palette and " +
+                                              (dither ? "were dithered" : "took the nearest")));
+  return gp8;
+}
+
+}  // namespace
+
 CommandRun DeclareUpdate(CLI::App& command) {
   auto options = std::make_shared<UpdateOptions>();
   options->encoding = NameEncoding::kDefault;
@@ -399,9 +455,15 @@ CommandRun DeclareUpdate(CLI::App& command) {
       .add_option("-o,--output", options->output,
                   "Write the updated archive here and leave ARCHIVE as it is")
       ->type_name("NEW.ARC");
-  command.add_flag("--palette-from-original", options->palette_from_original,
-                   "Reserved: encode a PNG that replaces a picture with the replaced picture's "
-                   "palette (not available yet)");
+  CLI::Option* original =
+      command.add_flag("--palette-from-original", options->palette_from_original,
+                       "Encode a PNG or BMP that replaces a picture as GP8 in exactly the "
+                       "replaced picture's palette; X.png replaces the member X.GP8");
+  command
+      .add_flag("--dither", options->dither,
+                "With --palette-from-original, diffuse the difference of colours the palette "
+                "lacks (Floyd-Steinberg)")
+      ->needs(original);
   AddEncodingOption(command, options->encoding);
   command.footer(
       R"(Every member not named keeps its place, its name bytes and its bytes, taken through the archive
@@ -412,15 +474,13 @@ choose by #N, the first column of vyn list. The result is written beside the arc
 checked as pack checks it, and replaces the archive only when whole; an interrupt or a full
 disk leaves the archive as it was.
   vyn update A.ARC TITLE.GP8                 replace TITLE.GP8 with the file of that name
+  vyn update A.ARC --palette-from-original TITLE.png
+                                             TITLE.GP8 from the edited PNG, in its own palette
   vyn update A.ARC '#12=title.gp8' --delete OLD.TXT -o B.ARC)");
   return [options](const CommandContext& context) { return RunUpdate(context, *options); };
 }
 
 int RunUpdate(const CommandContext& context, const UpdateOptions& options) {
-  if (options.palette_from_original)
-    throw UsageError(
-        "update: --palette-from-original is reserved, not yet available; encode the picture "
-        "with vyn encode and update with the GP8 file");
   if (options.changes.empty() && options.deletions.empty())
     throw UsageError("update: give members to replace, add (FILE, NAME=FILE, #N=FILE) or delete");
   const std::string& archive = options.archive;
@@ -435,7 +495,9 @@ int RunUpdate(const CommandContext& context, const UpdateOptions& options) {
 
   UpdatePlanner planner(archive, members, encoding);
   for (const std::string& deletion : options.deletions) planner.Delete(deletion);
-  for (const std::string& change : options.changes) planner.Replace(change);
+  for (const std::string& change : options.changes)
+    planner.Replace(options.palette_from_original ? PictureForMember(planner, members.size(), change)
+                                                  : change);
   const Update& update = planner.update();
 
   std::vector<ArcSource> sources;
@@ -450,13 +512,17 @@ int RunUpdate(const CommandContext& context, const UpdateOptions& options) {
         ++deleted;
         continue;
       case Change::kReplace:
-        // A picture member replaced by a PNG would be encoded here, with
-        // --palette-from-original, into GP8 with the replaced member's
-        // palette (taken through the image plug-in), by the palette mapping
-        // of vyn encode --palette. Until then the file's bytes go in as
-        // they are.
         source.path = update.replacements[i];
-        source.size = RegularFileSize(source.path);
+        if (options.palette_from_original &&
+            PictureFileTypeOf(source.path) != PictureFileType::kUnknown) {
+          auto gp8 = std::make_shared<const Bytes>(
+              InOriginalPalette(set, plugin, archive, member, found[i], shown, source.path,
+                                options.dither));
+          source.size = gp8->size();
+          source.take = [gp8] { return ArcMemberBytes{*gp8, gp8}; };
+        } else {
+          source.size = RegularFileSize(source.path);
+        }
         ++replaced;
         break;
       case Change::kKeep:

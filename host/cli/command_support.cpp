@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <new>
 #include <iostream>
 
+#include "host/formats/gp8_encoder.h"
+#include "host/formats/palette_mapping.h"
 #include "host/host_error.h"
 
 void Complain(const std::string& message) {
@@ -63,4 +66,37 @@ void AddEncodingOption(CLI::App& command, std::string& encoding) {
                   "utf-8 or any other the system knows")
       ->type_name("NAME")
       ->capture_default_str();
+}
+
+Bytes EncodeInPalette(const Plugin& image, const std::string& path,
+                      const std::vector<Rgb>& palette, bool dither, std::uint64_t& inexact) {
+  try {
+    IndexedPicture picture;
+    {
+      bool transparency_dropped = false;
+      const PictureFile file = DecodePicture(ReadWholeFile(path), transparency_dropped);
+      PaletteMapping mapping = file.IsTruecolour() ? MapToPalette(file.colours, palette, dither)
+                                                   : MapToPalette(file.indexed, palette, dither);
+      picture.width = file.IsTruecolour() ? file.colours.width : file.indexed.width;
+      picture.height = file.IsTruecolour() ? file.colours.height : file.indexed.height;
+      picture.palette = palette;
+      picture.pixels = std::move(mapping.indexes);
+      inexact = mapping.inexact;
+    }
+    Bytes gp8 = EncodeGp8(picture);
+    const DeliveredPicture delivered = image.PictureInMemory(gp8);
+    const IndexedPicture decoded = PictureFromDib(delivered.header, delivered.pixels);
+    std::vector<Rgb> full = palette;
+    std::vector<Rgb> decoded_full = decoded.palette;
+    full.resize(kMaxPaletteSize);
+    decoded_full.resize(kMaxPaletteSize);
+    if (decoded.width != picture.width || decoded.height != picture.height ||
+        decoded.pixels != picture.pixels || decoded_full != full)
+      throw HostError("the image plug-in decodes the picture as encoded otherwise than it was");
+    return gp8;
+  } catch (const HostError& error) {
+    throw HostError(FileMessage(path, error.what()));
+  } catch (const std::bad_alloc&) {
+    throw HostError(FileMessage(path, "out of memory"));
+  }
 }

@@ -23,6 +23,14 @@ const Plugin& RecogniseFile(const PluginSet& set, const std::string& path, Plugi
 Bytes ConvertPicture(const Plugin& image, std::span<const unsigned char> picture,
                      PictureFileType type, const RowProgress& progress = {});
 
+// A PNG or BMP file encoded as GP8 in exactly the given palette (each colour
+// the palette holds to its first entry, any other to the nearest, or
+// dithered), and checked: the image plug-in must decode the stream to these
+// very pixels and palette. `inexact` counts the pixels whose colour the
+// palette lacked. Throws HostError naming the file.
+Bytes EncodeInPalette(const Plugin& image, const std::string& path,
+                      const std::vector<Rgb>& palette, bool dither, std::uint64_t& inexact);
+
 // The --encoding option of a command that reads or writes member names.
 void AddEncodingOption(CLI::App& command, std::string& encoding);
 

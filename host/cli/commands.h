@@ -89,7 +89,10 @@ struct UpdateOptions {
   std::vector<std::string> deletions;  // NAME or #N
   std::string output;                  // empty: the archive itself
   std::string encoding;                // of the member names
-  bool palette_from_original = false;  // reserved
+  // A PNG or BMP that replaces a picture is encoded as GP8 in the palette
+  // of the picture it replaces; X.png then replaces the member X.GP8.
+  bool palette_from_original = false;
+  bool dither = false;  // with palette_from_original
 };
 CommandRun DeclareUpdate(CLI::App& command);
 int RunUpdate(const CommandContext& context, const UpdateOptions& options);
