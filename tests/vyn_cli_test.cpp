@@ -434,11 +434,11 @@ TEST_F(VynEncode, OtherColoursTakeTheNearestOrAreDithered) {
   from.palette = {{0, 0, 0}, {255, 255, 255}, {255, 0, 0}, {0, 0, 255}};
   from.pixels = {0, 1, 2, 3};
   const std::string palette = Write("four.png", EncodePicture(from, PictureFileType::kPng));
-  const std::vector<Rgb> near = {{6, 3, 3}, {250, 250, 250}, {230, 20, 10}, {10, 0, 200}};
+  const std::vector<Rgb> nearby = {{6, 3, 3}, {250, 250, 250}, {230, 20, 10}, {10, 0, 200}};
   RgbPicture picture{8, 8, {}};
   for (std::uint32_t y = 0; y < 8; ++y)
     for (std::uint32_t x = 0; x < 8; ++x)
-      picture.pixels.push_back((x + y) % 2 == 0 ? from.palette[x / 2] : near[x / 2]);
+      picture.pixels.push_back((x + y) % 2 == 0 ? from.palette[x / 2] : nearby[x / 2]);
   const std::string rgb = Write("near.bmp", TruecolourBmp(picture));
   const std::string plain = dir_.File("plain.GP8");
   const VynRun run = Vyn({"encode", rgb, "-o", plain, "--palette", palette});
