@@ -514,11 +514,15 @@ TEST_F(ForeignArchive, UpdateChangesOnlyTheMembersNamed) {
        {numbered},
        With(game, 3, TextBytes("2nd")),
        "1 member replaced, 0 added, 0 deleted, 5 kept (167 bytes)"},
+#if !defined(_WIN32)
+      // The tests start vyn.exe through the ANSI command line, which cannot
+      // carry this UTF-8 name; the platform comparison passes such names.
       {true,
        {"ソ表.TXT=" + soft},
        With(game, 0, TextBytes("softer")),
        "1 member replaced, 0 added, 0 deleted, 5 kept (172 bytes)",
        true},
+#endif
       {true,
        {added, "--delete", "#1"},
        moved,
