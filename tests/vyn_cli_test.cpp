@@ -150,10 +150,14 @@ TEST_F(VynCommandLine, IdentifySaysWhatEachFileIs) {
 
   const VynRun run = Vyn({"identify", archive, gp8, text});
   EXPECT_EQ(run.status, 1);  // one file not recognised
-  EXPECT_EQ(run.out, archive + ": Vyn Archived File(ARC), 3 members\n" + gp8 +
+  EXPECT_EQ(run.out, archive + ": Vyn Archived File(ARC), 3 members, scrambled directory\n" + gp8 +
                          ": Vyn 256-color Picture Format(GP8), 21x10, 8 bits\n" + text +
                          ": not recognised\n");
   EXPECT_EQ(Vyn({"identify", archive, gp8}).status, 0);
+  const std::string plain = dir_.File("plain.ARC");
+  ASSERT_EQ(Vyn({"pack", "-o", plain, gp8, text}).status, 0);
+  EXPECT_EQ(Vyn({"identify", plain}).out,
+            plain + ": Vyn Archived File(ARC), 2 members, plain directory\n");
 
   // Whatever fails while a file is looked at, it gets one whole line, and
   // the reason goes to standard error. This archive is recognised from its
@@ -208,7 +212,7 @@ TEST_F(VynCommandLine, ListPrintsATableOrJsonAndNothingElse) {
             "    3           0          91  ソ表.TXT\n"
             "    4           1          91  tab\\x09.x\n"
             "-----  ----------  ----------  ------------\n"
-            "                8              4 members\n");
+            "                8              4 members, scrambled directory\n");
 
   const VynRun not_archive = Vyn({"list", Write("t.txt", TextBytes("text")), "--json"});
   EXPECT_EQ(not_archive.status, 1);

@@ -70,7 +70,7 @@ std::string RawHex(const std::string& bytes) {
 
 // The "#" column is the member's place in the directory, counted from 1, as
 // update takes it (#N) where a name is shared.
-void PrintTable(const std::vector<NamedMember>& members) {
+void PrintTable(const std::vector<NamedMember>& members, const std::string& directory_kind) {
   const std::string rule = std::string(kPlaceColumn, '-') + "  " + std::string(kSizeColumn, '-') +
                            "  " + std::string(kPositionColumn, '-') + "  " + std::string(12, '-');
   std::cout << std::setw(kPlaceColumn) << "#"
@@ -88,7 +88,7 @@ void PrintTable(const std::vector<NamedMember>& members) {
   std::cout << rule << '\n'
             << std::setw(kPlaceColumn) << ""
             << "  " << std::setw(kSizeColumn) << total << "  " << std::setw(kPositionColumn) << ""
-            << "  " << Counted(members.size(), "member") << '\n';
+            << "  " << Counted(members.size(), "member") << ", " << directory_kind << '\n';
 }
 
 // One member a line, in directory order, as scripts read it: a JSON array
@@ -483,7 +483,8 @@ CommandRun DeclareList(CLI::App& command) {
   command.add_flag("--json", options->json,
                    R"(Print a JSON array of {"name", "size", "position", "raw"} objects and nothing else)");
   AddEncodingOption(command, options->encoding);
-  command.footer(R"(One row per member in directory order, with a header and the total. The first
+  command.footer(R"(One row per member in directory order, with a header and the total, which says whether
+the directory is scrambled (as the archive's own bytes show it for this listing). The first
 column, #, is the member's place in the directory from 1, as vyn update takes it (#N).
 Positions are offsets in the archive file. Names are decoded from the code page of --encoding
 and shown in UTF-8; a byte that does not decode, and every control character, shows as \xNN.
@@ -501,7 +502,7 @@ int RunList(const CommandContext& context, const ListOptions& options) {
   if (json) {
     PrintJson(Named(members, encoding));
   } else {
-    PrintTable(Named(members, encoding));
+    PrintTable(Named(members, encoding), DirectoryKind(archive, members));
   }
   return 0;
 }

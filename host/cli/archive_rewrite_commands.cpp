@@ -556,3 +556,12 @@ int RunUpdate(const CommandContext& context, const UpdateOptions& options) {
             << WithThousands(plan.total_size) << " bytes)\n";
   return 0;
 }
+
+std::string DirectoryKind(const std::string& archive, const std::vector<ArchiveMember>& members) {
+  try {
+    return ReadKeptDirectory(archive, members).scrambled ? "scrambled directory"
+                                                         : "plain directory";
+  } catch (const HostError&) {
+    return "directory not as listed";
+  }
+}

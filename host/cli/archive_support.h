@@ -52,5 +52,10 @@ struct KeptDirectory {
 KeptDirectory ReadKeptDirectory(const std::string& archive,
                                 const std::vector<ArchiveMember>& members);
 
+// "scrambled directory" or "plain directory", as the archive's own bytes
+// show it for the listing just made; "directory not as listed" when they
+// read as neither.
+std::string DirectoryKind(const std::string& archive, const std::vector<ArchiveMember>& members);
+
 // 123456 as "123,456".
 std::string WithThousands(std::uint64_t value);

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <memory>
 
+#include "host/cli/archive_support.h"
 #include "host/cli/command_support.h"
 #include "host/host_error.h"
 #include "host/cli/text_output.h"
@@ -32,7 +33,10 @@ namespace {
 
 // What the recognising plug-in says about the file, after its format name.
 std::string Description(const Plugin& plugin, const std::string& path) {
-  if (plugin.kind() == PluginKind::kArchive) return Counted(plugin.List(path).size(), "member");
+  if (plugin.kind() == PluginKind::kArchive) {
+    const std::vector<ArchiveMember> members = plugin.List(path);
+    return Counted(members.size(), "member") + ", " + DirectoryKind(path, members);
+  }
   const PictureInfoRecord info = plugin.PictureInfo(path);
   return std::to_string(info.width) + "x" + std::to_string(info.height) + ", " +
          std::to_string(info.bits_per_pixel) + " bits";
@@ -45,7 +49,7 @@ CommandRun DeclareIdentify(CLI::App& command) {
   command.add_option("FILE", options->files, "Files to identify")->required();
   command.footer(R"(Each file's first 2048 bytes go to every plug-in's IsSupported. An archive is described by its
 member count, a picture by its size and depth, for example:
-  a.ARC: Vyn Archived File(ARC), 12 members
+  a.ARC: Vyn Archived File(ARC), 12 members, scrambled directory
   b.GP8: Vyn 256-color Picture Format(GP8), 640x480, 8 bits
   c.txt: not recognised
 The exit status is 1 when any file was not recognised or could not be read.)");
