@@ -71,6 +71,11 @@ TEST_F(ForeignArchive, EveryListedMemberComesOutWithItsOwnSize) {
                                     ArcEntry("FOUR.TXT", 4, 114), ArcEntry("SIX.TXT", 6, 114),
                                     ArcEntry("LAST.TXT", 2, 118)},
                                    false, data));
+  // Listed as they are, with a note for each member that overlaps another.
+  const VynRun listed = Vyn({"list", archive});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.err, "vyn: note: " + archive + ": member #4 (SIX.TXT) overlaps #3 (FOUR.TXT)\n" +
+                            "vyn: note: " + archive + ": member #5 (LAST.TXT) overlaps #4 (SIX.TXT)\n");
   const std::string out = Out();
   const VynRun run = Vyn({"extract", archive, "-o", out});
   EXPECT_EQ(run.status, 0) << run.err;

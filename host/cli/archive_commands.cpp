@@ -91,6 +91,41 @@ void PrintTable(const std::vector<NamedMember>& members, const std::string& dire
             << "  " << Counted(members.size(), "member") << ", " << directory_kind << '\n';
 }
 
+// Notes on standard error for members that run past the end of the file or
+// overlap another: still listed, as the plug-in lists them, but a sign of
+// damage or of a maker that shares bytes between members. Members of 0
+// bytes overlap nothing.
+void NoteOddExtents(const std::string& archive, const std::vector<NamedMember>& members) {
+  constexpr std::size_t kMostNotes = 10;
+  const std::uint64_t archive_size = RegularFileSize(archive);
+  std::vector<const NamedMember*> by_position;
+  for (const NamedMember& named : members)
+    if (named.member->size != 0) by_position.push_back(&named);
+  std::stable_sort(by_position.begin(), by_position.end(), [](const auto* a, const auto* b) {
+    return a->member->position < b->member->position;
+  });
+  std::vector<std::string> notes;
+  const NamedMember* furthest = nullptr;  // of those before, the one that ends last
+  const auto end_of = [](const NamedMember& named) {
+    return std::uint64_t{named.member->position} + named.member->size;
+  };
+  const auto label = [](const NamedMember& named) {
+    return "#" + std::to_string(named.index + 1) + " (" + named.shown + ")";
+  };
+  for (const NamedMember* named : by_position) {
+    if (end_of(*named) > archive_size)
+      notes.push_back(label(*named) + " runs past the end of the file");
+    if (furthest != nullptr && named->member->position < end_of(*furthest))
+      notes.push_back(label(*named) + " overlaps " + label(*furthest));
+    if (furthest == nullptr || end_of(*named) > end_of(*furthest)) furthest = named;
+  }
+  for (std::size_t i = 0; i < notes.size() && i < kMostNotes; ++i)
+    Complain("note: " + FileMessage(archive, "member " + notes[i]));
+  if (notes.size() > kMostNotes)
+    Complain("note: " + FileMessage(archive, std::to_string(notes.size() - kMostNotes) +
+                                                 " more members run past the end or overlap"));
+}
+
 // One member a line, in directory order, as scripts read it: a JSON array
 // of {"name", "size", "position", "raw"}. The values are nlohmann-json's;
 // the layout, one object a line, is ours.
@@ -499,11 +534,13 @@ int RunList(const CommandContext& context, const ListOptions& options) {
   const PluginSet set = PluginsFor(context);
   const Plugin& plugin = RecogniseFile(set, archive, PluginKind::kArchive);
   const std::vector<ArchiveMember> members = plugin.List(archive);
+  const std::vector<NamedMember> named = Named(members, encoding);
   if (json) {
-    PrintJson(Named(members, encoding));
+    PrintJson(named);
   } else {
-    PrintTable(Named(members, encoding), DirectoryKind(archive, members));
+    PrintTable(named, DirectoryKind(archive, members));
   }
+  NoteOddExtents(archive, named);
   return 0;
 }
 
