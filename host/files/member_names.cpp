@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/files/name_encoding.h"
+#include "host/files/system_path.h"
 
 namespace {
 
@@ -25,15 +26,6 @@ std::u32string Folded(std::u32string_view text) {
 
 #if defined(_WIN32)
 constexpr char kSeparators[] = "/\\:";
-
-void AppendUtf16(std::wstring& out, char32_t c) {
-  if (c >= 0x10000) {
-    out += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-    out += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-  } else {
-    out += static_cast<wchar_t>(c);
-  }
-}
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every directory,
 // whatever extension follows.
@@ -98,7 +90,7 @@ std::string UnsafeNameProblem(const std::u32string& decoded, const std::string& 
 
 std::filesystem::path MemberFileName(const std::u32string& decoded) {
 #if defined(_WIN32)
-  std::wstring name;
+  std::u16string name;
   for (std::size_t i = 0; i < decoded.size(); ++i) {
     const char32_t c = decoded[i];
     const bool last = i + 1 == decoded.size();
@@ -112,12 +104,12 @@ std::filesystem::path MemberFileName(const std::u32string& decoded) {
     if (escaped < 0) {
       AppendUtf16(name, c);
     } else {
-      name += L"%x";
-      name += static_cast<wchar_t>(kHexDigits[escaped >> 4]);
-      name += static_cast<wchar_t>(kHexDigits[escaped & 0xF]);
+      name += u"%x";
+      name += static_cast<char16_t>(kHexDigits[escaped >> 4]);
+      name += static_cast<char16_t>(kHexDigits[escaped & 0xF]);
     }
   }
-  return std::filesystem::path(name);
+  return std::filesystem::path(std::wstring(name.begin(), name.end()));
 #else
   // Kept bytes show as \xNN; a "/" never reaches here (it is refused), but
   // a file name must not hold one whatever its caller checked.
