@@ -446,27 +446,39 @@ ArcSource SourceFor(const std::string& path, const NameEncoding& encoding,
   const std::string name = member_name.empty() ? BaseName(path) : member_name;
   const std::string quoted =
       (member_name.empty() ? "its name \"" : "the member name \"") + ShownText(name) + "\"";
-  std::string stored;
   for (std::size_t at = 0; at < name.size();) {
     std::size_t length = 1;
-    const auto c = NextUtf8(name, at, length);
-    if (!c)
+    if (!NextUtf8(name, at, length))
       throw HostError(FileMessage(path, quoted +
                                             " is not UTF-8 text, so it has no characters to "
                                             "store in " +
                                             encoding.name()));
-    const auto bytes = encoding.Encode(*c);
-    if (!bytes)
-      throw HostError(FileMessage(path, quoted + " holds \"" + ShownText(name.substr(at, length)) +
-                                            "\", which " + encoding.name() + " does not have"));
-    stored += *bytes;
     at += length;
   }
+  // "%xNN" gives a byte as it is; every other character is stored in the
+  // archive's code page.
+  const std::u32string wanted = NameFromShown(name);
+  std::string stored;
+  for (const char32_t c : wanted) {
+    if (IsKeptByte(c)) {
+      stored += static_cast<char>(KeptByteValue(c));
+      continue;
+    }
+    const auto bytes = encoding.Encode(c);
+    if (!bytes) {
+      std::string character;
+      AppendUtf8(character, c);
+      throw HostError(FileMessage(path, quoted + " holds \"" + ShownText(character) +
+                                            "\", which " + encoding.name() + " does not have"));
+    }
+    stored += *bytes;
+  }
+  const std::string shown = ShownName(wanted);
   const std::string listed = ShownName(encoding.Decode(stored));
-  if (listed != name)
+  if (listed != shown)
     throw HostError(
         FileMessage(path, quoted + " would be listed as \"" + listed + "\" in " + encoding.name()));
-  return {path, stored, size, name, {}, false, {}};
+  return {path, stored, size, shown, {}, false, {}};
 }
 
 std::vector<ExtractedFile> ExtractedFiles(const std::vector<ArchiveMember>& members,
@@ -522,7 +534,8 @@ CommandRun DeclareList(CLI::App& command) {
 the directory is scrambled (as the archive's own bytes show it for this listing). The first
 column, #, is the member's place in the directory from 1, as vyn update takes it (#N).
 Positions are offsets in the archive file. Names are decoded from the code page of --encoding
-and shown in UTF-8; a byte that does not decode, and every control character, shows as \xNN.
+and shown in UTF-8, as extract names the files: a byte that does not decode, a control
+character, "%" and what Windows allows in no file name show as %xNN ("A.T*" as A.T%x2A).
 In JSON "raw" holds the name's bytes in hex, for example "83 5C 95 5C".)");
   return [options](const CommandContext& context) { return RunList(context, *options); };
 }
@@ -585,10 +598,13 @@ CommandRun DeclareExtract(CLI::App& command) {
   keep->excludes(overwrite);
   command.footer(R"(Every member goes through the archive plug-in's GetFile, each with its own listed size, even
 where several share a position; a member of 0 bytes becomes an empty file. A MEMBER with *, ? or
-[...] is also a pattern: * any characters, ? one, [a-z] one of a set, [!a-z] one not in it.
-Files are named as list shows the members (on Windows with %xNN where it shows \xNN). A name
-that would lead outside DIR ("/", ".."), and a member that would replace the archive itself,
-are refused. An existing file of a member's name is replaced, unless -k. A member is never left
+[...] is also a pattern: * any characters, ? one, [a-z] one of a set, [!a-z] one not in it;
+%xNN in a MEMBER is that character as it is (%x5B1].TXT is [1].TXT alone, %x2A a "*").
+Files are named as list shows the members, the same on every system: %xNN stands for a byte
+that does not decode, a control character, "%" itself and what Windows allows in no file
+name (/ \ : * ? " < > |, a last "." or " ", a device name such as CON), so every member
+becomes one file in DIR and pack and update read the name back to the same bytes. A member
+that would replace the archive itself is refused. An existing file of a member's name is replaced, unless -k. A member is never left
 half-written. With --convert, a picture that the image plug-in recognises but cannot decode is
 written as it is stored, with a note; nothing is lost. With --stdout, a failed write to standard
 output ends the command at once.)");
@@ -607,7 +623,7 @@ int RunExtract(const CommandContext& context, const ExtractOptions& options) {
   MemberSelection selection(options.members, options.ignore_case);
   std::vector<NamedMember> chosen;
   for (NamedMember& named : Named(members, encoding)) {
-    if (selection.Chooses(named.shown)) chosen.push_back(std::move(named));
+    if (selection.Chooses(named.decoded)) chosen.push_back(std::move(named));
   }
   int status = 0;
   for (const std::string& unused : selection.Unused()) {

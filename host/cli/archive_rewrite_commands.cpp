@@ -111,7 +111,9 @@ std::vector<ArcSource> InOrder(std::vector<ArcSource> sources, const std::string
   std::vector<ArcSource> ordered;
   for (const std::string& name : ListLines(list)) {
     const auto found = std::find_if(sources.begin(), sources.end(),
-                                    [&](const ArcSource& source) { return source.shown == name; });
+                                    [&](const ArcSource& source) {
+                                      return source.shown == CanonicalName(name);
+                                    });
     if (found == sources.end())
       throw HostError(FileMessage(list, "names \"" + ShownText(name) +
                                             "\", which is none of the members to pack (or is "
@@ -230,9 +232,10 @@ class UpdatePlanner {
     if (places_allowed) {
       if (const auto place = Place(name, archive_, shown_.size())) return place;
     }
+    const std::string wanted = CanonicalName(name);
     std::vector<std::size_t> found;
     for (std::size_t i = 0; i < shown_.size(); ++i) {
-      if (shown_[i] == name) found.push_back(i);
+      if (shown_[i] == wanted) found.push_back(i);
     }
     if (found.size() <= 1) return found.empty() ? std::nullopt : std::optional(found[0]);
     std::string places;
@@ -331,7 +334,10 @@ CommandRun DeclarePack(CLI::App& command) {
                      "Files to pack: FILE, NAME=FILE (stored as NAME), a directory (its regular "
                      "files in name order) or @LIST (as -T); with --like, the one DIR");
   command.footer(
-      R"(Names are stored in the code page of --encoding. Refused, with the file and the rule: fewer
+      R"(Names are stored in the code page of --encoding, read as extract writes them: %xNN is the
+byte NN as it is (a byte that does not decode, a control character, "%" or a character Windows
+allows in no file name), so an extracted tree packs back to the same name bytes on every system.
+Refused, with the file and the rule: fewer
 than 2 or more than 10240 files; a name the code page cannot hold, or that would list otherwise;
 a name over 12 bytes once stored, without a ".", or with a byte after the "." outside ! to z;
 two names that differ only in case; an archive beyond 4 GiB. The archive takes its name only
@@ -470,7 +476,8 @@ CommandRun DeclareUpdate(CLI::App& command) {
 plug-in, and the directory stays scrambled or plain as it was. A name not in the archive adds a
 member after the last one, except a FILE named as extract wrote a member (a~2.txt for the
 second a.txt), which replaces that member. A name that several members share is refused:
-choose by #N, the first column of vyn list. The result is written beside the archive under a partial name,
+choose by #N, the first column of vyn list (a member named "#1" itself is %x231). Names are
+read as extract writes them, %xNN as the byte NN. The result is written beside the archive under a partial name,
 checked as pack checks it, and replaces the archive only when whole; an interrupt or a full
 disk leaves the archive as it was.
   vyn update A.ARC TITLE.GP8                 replace TITLE.GP8 with the file of that name

@@ -9,11 +9,41 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// "\x83": how a kept byte shows.
+// "\x83": how a byte of text from elsewhere shows.
 void AppendEscaped(std::string& out, unsigned char byte) {
   out += "\\x";
   out += kHexDigits[byte >> 4];
   out += kHexDigits[byte & 0xF];
+}
+
+// "%x83": how a kept byte, or a character no file name may hold, shows in a
+// member's name.
+void AppendNameEscape(std::string& out, unsigned char byte) {
+  out += "%x";
+  out += kHexDigits[byte >> 4];
+  out += kHexDigits[byte & 0xF];
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The byte of a "%xNN" at `at`, or -1 when none begins there.
+int EscapeAt(std::string_view text, std::size_t at) {
+  if (at + 4 > text.size() || text[at] != '%' || text[at + 1] != 'x') return -1;
+  const int high = HexValue(text[at + 2]);
+  const int low = HexValue(text[at + 3]);
+  return high < 0 || low < 0 ? -1 : high * 16 + low;
+}
+
+// The character a byte of a "%xNN" stands for: printable ASCII as itself,
+// any other byte kept, as decoding keeps it.
+char32_t EscapedCharacter(int byte) {
+  const auto c = static_cast<char32_t>(byte);
+  return c < 0x80 && !IsControlCharacter(c) ? c : kKeptByteBase + c;
 }
 
 std::u32string Characters(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
@@ -24,37 +54,60 @@ std::u32string Folded(std::u32string_view text) {
   return folded;
 }
 
-#if defined(_WIN32)
-constexpr char kSeparators[] = "/\\:";
-
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every directory,
-// whatever extension follows.
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9 and LPT1-9 name devices in every
+// directory on Windows, whatever extension follows.
 bool IsDeviceName(const std::u32string& decoded) {
   std::u32string stem = Folded(decoded.substr(0, decoded.find(U'.')));
   while (!stem.empty() && stem.back() == U' ') stem.pop_back();
-  for (const char* device : {"con", "prn", "aux", "nul"}) {
+  for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
     if (stem == Characters(device)) return true;
   }
   return stem.size() == 4 && stem[3] >= U'1' && stem[3] <= U'9' &&
          (stem.compare(0, 3, U"com") == 0 || stem.compare(0, 3, U"lpt") == 0);
 }
-#else
-constexpr char kSeparators[] = "/";
-#endif
+
+bool ForbiddenInFileNames(char32_t c) {
+  return c < 0x80 && c != 0 && std::strchr("%<>:\"/\\|?*", static_cast<int>(c)) != nullptr;
+}
 
 }  // namespace
 
 std::string ShownName(const std::u32string& decoded) {
   std::string shown;
-  for (const char32_t c : decoded) {
+  const bool device = IsDeviceName(decoded);
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    const char32_t c = decoded[i];
+    const bool last = i + 1 == decoded.size();
     if (IsKeptByte(c)) {
-      AppendEscaped(shown, KeptByteValue(c));
+      AppendNameEscape(shown, KeptByteValue(c));
+    } else if (ForbiddenInFileNames(c) || (last && (c == U'.' || c == U' ')) ||
+               (device && i == 0)) {
+      AppendNameEscape(shown, static_cast<unsigned char>(c));
     } else {
       AppendUtf8(shown, c);
     }
   }
   return shown;
 }
+
+std::u32string NameFromShown(std::string_view shown) {
+  std::u32string name;
+  for (std::size_t at = 0; at < shown.size();) {
+    const int escaped = EscapeAt(shown, at);
+    if (escaped >= 0) {
+      name += EscapedCharacter(escaped);
+      at += 4;
+      continue;
+    }
+    std::size_t length = 1;
+    const auto c = NextUtf8(shown, at, length);
+    name += c ? *c : kKeptByteBase + static_cast<unsigned char>(shown[at]);
+    at += length;
+  }
+  return name;
+}
+
+std::string CanonicalName(std::string_view text) { return ShownName(NameFromShown(text)); }
 
 std::string ShownText(const std::string& text) {
   std::string shown;
@@ -72,59 +125,13 @@ std::string ShownText(const std::string& text) {
   return shown;
 }
 
-std::string UnsafeNameProblem(const std::u32string& decoded, const std::string& directory) {
+std::string UnsafeNameProblem(const std::u32string& decoded, const std::string& /*directory*/) {
   if (decoded.empty()) return "its name is empty";
-  if (decoded == U"." || decoded == U"..")
-    return "\"" + ShownName(decoded) + "\" names a directory, not a file in " + directory;
-  for (const char32_t c : decoded) {
-    if (c < 0x80 && c != 0 && std::strchr(kSeparators, static_cast<int>(c)) != nullptr)
-      return std::string("its name holds \"") + static_cast<char>(c) +
-             "\", which would place it outside " + directory;
-  }
-#if defined(_WIN32)
-  if (IsDeviceName(decoded))
-    return "its name is that of a device on Windows, not of a file in " + directory;
-#endif
   return {};
 }
 
 std::filesystem::path MemberFileName(const std::u32string& decoded) {
-#if defined(_WIN32)
-  std::u16string name;
-  for (std::size_t i = 0; i < decoded.size(); ++i) {
-    const char32_t c = decoded[i];
-    const bool last = i + 1 == decoded.size();
-    int escaped = -1;
-    if (IsKeptByte(c)) {
-      escaped = KeptByteValue(c);
-    } else if (c < 0x80 && (std::strchr("<>\"|?*/\\:", static_cast<int>(c)) != nullptr ||
-                            (last && (c == U'.' || c == U' ')))) {
-      escaped = static_cast<int>(c);
-    }
-    if (escaped < 0) {
-      AppendUtf16(name, c);
-    } else {
-      name += u"%x";
-      name += static_cast<char16_t>(kHexDigits[escaped >> 4]);
-      name += static_cast<char16_t>(kHexDigits[escaped & 0xF]);
-    }
-  }
-  return std::filesystem::path(std::wstring(name.begin(), name.end()));
-#else
-  // Kept bytes show as \xNN; a "/" never reaches here (it is refused), but
-  // a file name must not hold one whatever its caller checked.
-  std::string name;
-  for (const char32_t c : decoded) {
-    if (c == U'/') {
-      AppendEscaped(name, '/');
-    } else if (IsKeptByte(c)) {
-      AppendEscaped(name, KeptByteValue(c));
-    } else {
-      AppendUtf8(name, c);
-    }
-  }
-  return std::filesystem::path(name);
-#endif
+  return SystemPath(ShownName(decoded));
 }
 
 std::u32string FileNameKey(const std::filesystem::path& file_name) {
@@ -238,24 +245,45 @@ bool MatchesPattern(std::u32string_view pattern, std::u32string_view name, bool 
 
 MemberSelection::MemberSelection(const std::vector<std::string>& arguments, bool ignore_case)
     : ignore_case_(ignore_case) {
-  for (const std::string& argument : arguments) {
-    const std::string& text = argument;
+  for (const std::string& text : arguments) {
     Argument chosen;
     chosen.text = text;
-    chosen.characters = DecodeUtf8(text);
-    chosen.pattern = text.find_first_of("*?[") != std::string::npos;
+    chosen.characters = NameFromShown(text);
+    // The pattern: escaped characters stand for themselves, so "*", "?" and
+    // "[" among them go into a set of their own.
+    for (std::size_t at = 0; at < text.size();) {
+      const int escaped = EscapeAt(text, at);
+      if (escaped >= 0) {
+        const char32_t c = EscapedCharacter(escaped);
+        if (c == U'*' || c == U'?' || c == U'[') {
+          chosen.pattern += U'[';
+          chosen.pattern += c;
+          chosen.pattern += U']';
+        } else {
+          chosen.pattern += c;
+        }
+        at += 4;
+        continue;
+      }
+      std::size_t length = 1;
+      const auto c = NextUtf8(text, at, length);
+      const char32_t character = c ? *c : kKeptByteBase + static_cast<unsigned char>(text[at]);
+      chosen.is_pattern = chosen.is_pattern || character == U'*' || character == U'?' ||
+                          character == U'[';
+      chosen.pattern += character;
+      at += length;
+    }
     arguments_.push_back(std::move(chosen));
   }
 }
 
-bool MemberSelection::Chooses(const std::string& shown) {
+bool MemberSelection::Chooses(const std::u32string& name) {
   if (arguments_.empty()) return true;
-  const std::u32string name = DecodeUtf8(shown);
   bool chosen = false;
   for (Argument& argument : arguments_) {
     const bool equal =
         ignore_case_ ? Folded(argument.characters) == Folded(name) : argument.characters == name;
-    if (equal || (argument.pattern && MatchesPattern(argument.characters, name, ignore_case_))) {
+    if (equal || (argument.is_pattern && MatchesPattern(argument.pattern, name, ignore_case_))) {
       argument.used = true;
       chosen = true;
     }
@@ -268,7 +296,7 @@ std::vector<std::string> MemberSelection::Unused() const {
   for (const Argument& argument : arguments_) {
     if (!argument.used)
       unused.push_back(
-          std::string(argument.pattern ? "no member matching \"" : "no member named \"") +
+          std::string(argument.is_pattern ? "no member matching \"" : "no member named \"") +
           ShownText(argument.text) + "\"");
   }
   return unused;

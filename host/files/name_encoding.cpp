@@ -248,7 +248,7 @@ std::u32string NameEncoding::Decode(std::string_view bytes) const {
     const bool control =
         character && std::any_of(character->begin(), character->end(),
                                  [](char32_t c) { return IsControlCharacter(c) || IsKeptByte(c); });
-    if (character && !control) {
+    if (character && !control && EncodesAs(*character, bytes.substr(at, length))) {
       decoded += *character;
     } else {
       for (std::size_t k = 0; k < length; ++k)
@@ -257,6 +257,17 @@ std::u32string NameEncoding::Decode(std::string_view bytes) const {
     at += length;
   }
   return decoded;
+}
+
+bool NameEncoding::EncodesAs(const std::u32string& character, std::string_view bytes) const {
+  if (utf8_) return true;  // UTF-8 has one form for each character
+  std::string encoded;
+  for (const char32_t c : character) {
+    const auto part = Encode(c);
+    if (!part) return false;
+    encoded += *part;
+  }
+  return encoded == bytes;
 }
 
 std::optional<std::string> NameEncoding::Encode(char32_t c) const {

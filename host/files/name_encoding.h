@@ -42,6 +42,9 @@ class NameEncoding {
 
   // Every byte accounted for: a character where bytes decode, kept bytes
   // where they do not, and a control character as the bytes it came from.
+  // Bytes that decode to a character whose bytes in this code page are
+  // others (CP932 holds some characters twice, at NEC's and at IBM's places)
+  // are kept too, so that every decoded name encodes back to its own bytes.
   // A byte below 0x80 that stands alone is always its ASCII character, so
   // ASCII names read the same in every code page.
   std::u32string Decode(std::string_view bytes) const;
@@ -55,6 +58,9 @@ class NameEncoding {
   // it takes; nothing when the bytes there do not begin a character.
   std::optional<std::u32string> DecodeCharacter(std::string_view bytes, std::size_t at,
                                                 std::size_t& length) const;
+
+  // Whether the character encodes back to exactly these bytes.
+  bool EncodesAs(const std::u32string& character, std::string_view bytes) const;
 
   std::string name_;
   bool utf8_ = false;  // handled here, the same on every system
