@@ -91,38 +91,23 @@ void PrintTable(const std::vector<NamedMember>& members, const std::string& dire
             << "  " << Counted(members.size(), "member") << ", " << directory_kind << '\n';
 }
 
-// Notes on standard error for members that run past the end of the file or
-// overlap another: still listed, as the plug-in lists them, but a sign of
-// damage or of a maker that shares bytes between members. Members of 0
-// bytes overlap nothing.
+// Notes on the members that run past the end of the archive or overlap
+// another, the first ten of them.
 void NoteOddExtents(const std::string& archive, const std::vector<NamedMember>& members) {
   constexpr std::size_t kMostNotes = 10;
-  const std::uint64_t archive_size = RegularFileSize(archive);
-  std::vector<const NamedMember*> by_position;
-  for (const NamedMember& named : members)
-    if (named.member->size != 0) by_position.push_back(&named);
-  std::stable_sort(by_position.begin(), by_position.end(), [](const auto* a, const auto* b) {
-    return a->member->position < b->member->position;
-  });
-  std::vector<std::string> notes;
-  const NamedMember* furthest = nullptr;  // of those before, the one that ends last
-  const auto end_of = [](const NamedMember& named) {
-    return std::uint64_t{named.member->position} + named.member->size;
+  std::vector<ArchiveMember> listed;
+  for (const NamedMember& named : members) listed.push_back(*named.member);
+  const std::vector<OddExtent> odd = OddExtents(RegularFileSize(archive), listed);
+  const auto label = [&](std::size_t i) {
+    return "#" + std::to_string(i + 1) + " (" + members[i].shown + ")";
   };
-  const auto label = [](const NamedMember& named) {
-    return "#" + std::to_string(named.index + 1) + " (" + named.shown + ")";
-  };
-  for (const NamedMember* named : by_position) {
-    if (end_of(*named) > archive_size)
-      notes.push_back(label(*named) + " runs past the end of the file");
-    if (furthest != nullptr && named->member->position < end_of(*furthest))
-      notes.push_back(label(*named) + " overlaps " + label(*furthest));
-    if (furthest == nullptr || end_of(*named) > end_of(*furthest)) furthest = named;
-  }
-  for (std::size_t i = 0; i < notes.size() && i < kMostNotes; ++i)
-    Complain("note: " + FileMessage(archive, "member " + notes[i]));
-  if (notes.size() > kMostNotes)
-    Complain("note: " + FileMessage(archive, std::to_string(notes.size() - kMostNotes) +
+  for (std::size_t i = 0; i < odd.size() && i < kMostNotes; ++i)
+    Complain("note: " + FileMessage(archive, "member " + label(odd[i].member) +
+                                                 (odd[i].overlaps
+                                                      ? " overlaps " + label(*odd[i].overlaps)
+                                                      : std::string(" runs past the end of the file"))));
+  if (odd.size() > kMostNotes)
+    Complain("note: " + FileMessage(archive, std::to_string(odd.size() - kMostNotes) +
                                                  " more members run past the end or overlap"));
 }
 
@@ -479,6 +464,27 @@ ArcSource SourceFor(const std::string& path, const NameEncoding& encoding,
     throw HostError(
         FileMessage(path, quoted + " would be listed as \"" + listed + "\" in " + encoding.name()));
   return {path, stored, size, shown, {}, false, {}};
+}
+
+std::vector<OddExtent> OddExtents(std::uint64_t archive_size,
+                                  const std::vector<ArchiveMember>& members) {
+  std::vector<std::size_t> by_position;
+  for (std::size_t i = 0; i < members.size(); ++i)
+    if (members[i].size != 0) by_position.push_back(i);
+  std::stable_sort(by_position.begin(), by_position.end(), [&](std::size_t a, std::size_t b) {
+    return members[a].position < members[b].position;
+  });
+  const auto end_of = [&](std::size_t i) {
+    return std::uint64_t{members[i].position} + members[i].size;
+  };
+  std::vector<OddExtent> odd;
+  std::optional<std::size_t> furthest;  // of those before, the one that ends last
+  for (const std::size_t i : by_position) {
+    if (end_of(i) > archive_size) odd.push_back({i, std::nullopt});
+    if (furthest && members[i].position < end_of(*furthest)) odd.push_back({i, furthest});
+    if (!furthest || end_of(i) > end_of(*furthest)) furthest = i;
+  }
+  return odd;
 }
 
 std::vector<ExtractedFile> ExtractedFiles(const std::vector<ArchiveMember>& members,

@@ -4,7 +4,9 @@
 // directory is kept.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,18 @@ struct ExtractedFile {
 std::vector<ExtractedFile> ExtractedFiles(const std::vector<ArchiveMember>& members,
                                           const NameEncoding& encoding,
                                           const std::string& directory);
+
+// A member that runs past the end of the archive file (`overlaps` empty) or
+// begins inside another member (the one before it that ends last): still
+// listed, as the plug-in lists it, but a sign of damage or of a maker that
+// shares bytes between members. Members of 0 bytes overlap nothing. In
+// order of position.
+struct OddExtent {
+  std::size_t member;  // in the listing
+  std::optional<std::size_t> overlaps;
+};
+std::vector<OddExtent> OddExtents(std::uint64_t archive_size,
+                                  const std::vector<ArchiveMember>& members);
 
 // Closes the written archive and lets it take its name only once the
 // archive plug-in recognises it and lists every planned entry (name, size,
