@@ -176,6 +176,27 @@ TEST_F(VynCommandLine, IdentifySaysWhatEachFileIs) {
   EXPECT_TRUE(Contains(failing.err, damaged + ": the archive plug-in could not list it"))
       << failing.err;
   EXPECT_TRUE(Contains(failing.err, missing + ": no such file")) << failing.err;
+
+  // A member that runs past the end is flagged; --json says it all again.
+  Bytes short_member = BuildArchive({{"good.txt", TextBytes("fine")}, {"cut.bin", Bytes(99, 7)}});
+  short_member.resize(short_member.size() - 10);
+  const std::string cut_member = Write("short.ARC", short_member);
+  EXPECT_EQ(Vyn({"identify", cut_member}).out,
+            cut_member + ": Vyn Archived File(ARC), 2 members, plain directory, 1 member past "
+                         "the end\n");
+  const VynRun json = Vyn({"identify", "--json", cut_member, gp8, text, missing});
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(json.out, "[\n  {\"directory\":\"plain\",\"file\":\"" + cut_member +
+                          "\",\"format\":\"Vyn Archived File(ARC)\",\"kind\":\"archive\","
+                          "\"members\":2,\"odd\":[{\"member\":2,\"name\":\"cut.bin\",\"past_"
+                          "end\":true}],\"recognised\":true},\n  {\"bits\":8,\"file\":\"" +
+                          gp8 +
+                          "\",\"format\":\"Vyn 256-color Picture Format(GP8)\",\"height\":10,"
+                          "\"kind\":\"picture\",\"recognised\":true,\"width\":21},\n  "
+                          "{\"file\":\"" +
+                          text + "\",\"recognised\":false},\n  {\"error\":\"" + missing +
+                          ": no such file\",\"file\":\"" + missing +
+                          "\",\"recognised\":false}\n]\n");
 }
 
 TEST_F(VynCommandLine, ListPrintsATableOrJsonAndNothingElse) {

@@ -69,6 +69,9 @@ TEST_F(ForeignArchive, EveryListedMemberComesOutWithItsOwnSize) {
   EXPECT_EQ(listed.status, 0);
   EXPECT_EQ(listed.err, "vyn: note: " + archive + ": member #4 (SIX.TXT) overlaps #3 (FOUR.TXT)\n" +
                             "vyn: note: " + archive + ": member #5 (LAST.TXT) overlaps #4 (SIX.TXT)\n");
+  EXPECT_EQ(Vyn({"identify", archive}).out,
+            archive + ": Vyn Archived File(ARC), 5 members, plain directory, 2 members "
+                      "overlapping another\n");
   const std::string out = Out();
   const VynRun run = Vyn({"extract", archive, "-o", out});
   EXPECT_EQ(run.status, 0) << run.err;

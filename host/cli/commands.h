@@ -39,6 +39,7 @@ int RunPlugins(const CommandContext& context);
 
 struct IdentifyOptions {
   std::vector<std::string> files;
+  bool json = false;
 };
 CommandRun DeclareIdentify(CLI::App& command);
 int RunIdentify(const CommandContext& context, const IdentifyOptions& options);
