@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -16,6 +17,10 @@
 #include "gp8_writer.h"
 #include "host/formats/picture_io.h"
 #include "host_test_support.h"
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -44,6 +49,23 @@ class ForeignArchive : public ::testing::Test {
     WriteBytes(path, bytes);
     return path;
   }
+
+#if !defined(_WIN32)
+  // vyn run with no file allowed to grow past `limit` bytes, and the signal
+  // for one that tries ignored, so that the write fails as on a full disk.
+  VynRun VynWithFileSizeLimit(const std::vector<std::string>& args, std::uint64_t limit) {
+    rlimit old_limit{};
+    ::getrlimit(RLIMIT_FSIZE, &old_limit);
+    auto* old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old_limit;
+    small.rlim_cur = limit;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    VynRun run = Vyn(args);
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+    return run;
+  }
+#endif
 
   // A fresh directory to extract into, not yet made.
   std::string Out() { return dir_.File("out" + std::to_string(++outs_)); }
@@ -655,6 +677,7 @@ TEST_F(ForeignArchive, UpdateRefusesAndWritesNothing) {
     std::vector<std::string> args;
     int status;
     std::string message;
+    std::uint64_t file_size_limit = 0;  // bytes a file may grow to; 0: no limit
   };
   const std::vector<Case> cases = {
       {{game, "a.txt=" + file},
@@ -671,12 +694,20 @@ TEST_F(ForeignArchive, UpdateRefusesAndWritesNothing) {
       {{pair, "--delete", "#1"}, 1, pair + ": an archive needs at least 2 members"},
       {{pair, "--dither", file}, 2, "--dither requires --palette-from-original"},
       {{pair}, 2, "give members to replace"},
+#if !defined(_WIN32)
+      // No room for the new archive beside the old: a file-size limit stands
+      // for a full disk, as a write fails the same way on both.
+      {{game, "BIG.BIN=" + Write("big.bin", Bytes(64 * 1024, 'b'))},
+       1,
+       ": cannot write: File too large",
+       16 * 1024},
+#endif
   };
   const std::vector<std::string> entries = dir_.Entries();
   for (const Case& c : cases) {
     std::vector<std::string> args = {"update"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const VynRun run = Vyn(args);
+    const VynRun run = c.file_size_limit == 0 ? Vyn(args) : VynWithFileSizeLimit(args, c.file_size_limit);
     EXPECT_EQ(run.status, c.status) << c.message;
     EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
     EXPECT_EQ(run.out, "");
