@@ -16,6 +16,7 @@
 #include "arc_writer.h"
 #include "gp8_writer.h"
 #include "host/formats/picture_io.h"
+#include "host/plugins/archive_members.h"
 #include "host_test_support.h"
 
 #if !defined(_WIN32)
@@ -281,6 +282,22 @@ TEST_F(ForeignArchive, EveryByteOfANameComesBackThroughExtractAndPack) {
   const std::multiset<std::string> before = RawNamesAndSizes(Vyn({"list", "--json", original}).out);
   EXPECT_EQ(before.size(), names.size());
   EXPECT_EQ(RawNamesAndSizes(Vyn({"list", "--json", dir_.File("back.ARC")}).out), before);
+}
+
+// A member larger than a piece comes through GetFile in pieces, each in its
+// place: written to a file, to standard output and read by test alike.
+TEST_F(ForeignArchive, AMemberOfSeveralPiecesComesOutWhole) {
+  Bytes large(kMemberPieceSize * 5 / 2 + 3);
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<unsigned char>(i % 251);
+  const std::string archive =
+      Write("large.ARC", BuildArchive({{"LARGE.BIN", large}, {"after.txt", TextBytes("after")}}));
+  const std::string out = Out();
+  ASSERT_EQ(Vyn({"extract", archive, "-o", out}).status, 0);
+  EXPECT_TRUE(ReadBytes(out + "/LARGE.BIN") == large);
+  EXPECT_EQ(ReadBytes(out + "/after.txt"), TextBytes("after"));
+  const VynRun streamed = Vyn({"extract", "--stdout", archive});
+  EXPECT_TRUE(streamed.out == std::string(large.begin(), large.end()) + "after");
+  EXPECT_EQ(Vyn({"test", archive}).status, 0);
 }
 
 TEST_F(ForeignArchive, TheArchiveIsNeverReplacedByItsOwnMember) {

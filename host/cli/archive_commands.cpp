@@ -36,21 +36,19 @@ struct NamedMember {
   std::size_t index = 0;  // in the listing
   std::u32string decoded;
   std::string shown;
-  bool found_by_position = true;  // GetFile's lookup by position finds it
   std::u32string output;          // the name it is written under
   const Plugin* image = nullptr;  // when converting: the image plug-in that recognises it
 };
 
 std::vector<NamedMember> Named(const std::vector<ArchiveMember>& members,
                                const NameEncoding& encoding) {
-  const std::vector<bool> found = FoundByPosition(members);
   std::vector<NamedMember> named;
   for (std::size_t i = 0; i < members.size(); ++i) {
     std::u32string decoded = encoding.Decode(members[i].name);
     std::string shown = ShownName(decoded);
     std::u32string output = decoded;
     named.push_back(
-        {&members[i], i, std::move(decoded), std::move(shown), found[i], std::move(output)});
+        {&members[i], i, std::move(decoded), std::move(shown), std::move(output)});
   }
   return named;
 }
@@ -128,10 +126,9 @@ void PrintJson(const std::vector<NamedMember>& members) {
   std::cout << (members.empty() ? "]\n" : "\n]\n");
 }
 
-// The member's bytes through the archive plug-in, each with its own size.
-std::unique_ptr<ReceivedBlock> Take(const Plugin& plugin, const std::string& archive,
-                                    const NamedMember& named) {
-  return TakeMember(plugin, archive, *named.member, named.found_by_position, named.shown);
+// The member's bytes through the archive plug-in, in one block.
+std::unique_ptr<ReceivedBlock> Take(MemberReader& reader, const NamedMember& named) {
+  return reader.TakeWhole(*named.member, named.shown);
 }
 
 void CheckWithinArchive(const std::string& archive, std::uint64_t archive_size,
@@ -146,18 +143,28 @@ void CheckWithinArchive(const std::string& archive, std::uint64_t archive_size,
 int ExtractToStandardOutput(const Plugin& plugin, const std::string& archive,
                             const std::vector<NamedMember>& chosen) {
   const std::uint64_t archive_size = RegularFileSize(archive);
+  MemberReader reader(plugin, archive);
   int status = 0;
   for (const NamedMember& named : chosen) {
-    std::unique_ptr<ReceivedBlock> block;
+    // A member in one piece is written whole or not at all. One that fails
+    // after a piece has gone out ends the command: what follows would no
+    // longer be where a reader of the stream expects it.
+    // A failed write to standard output ends it at once, with one message.
+    std::uint64_t delivered = 0;
+    bool writing = false;
     try {
       CheckWithinArchive(archive, archive_size, named);
-      block = Take(plugin, archive, named);
+      reader.Take(*named.member, named.shown, [&](std::span<const unsigned char> piece) {
+        writing = true;
+        WriteStandardOutput(piece);
+        writing = false;
+        delivered += piece.size();
+      });
     } catch (const HostError& error) {
+      if (delivered != 0 || writing) throw;
       Complain(error.what());
       status = 1;
-      continue;
     }
-    WriteStandardOutput(block->bytes());
   }
   return status;
 }
@@ -285,9 +292,9 @@ Bytes ConvertedPicture(const std::string& archive, const NamedMember& named,
   }
 }
 
-Bytes Converted(const Plugin& plugin, const std::string& archive, const NamedMember& named,
+Bytes Converted(MemberReader& reader, const std::string& archive, const NamedMember& named,
                 const Conversion& conversion, const RowProgress& rows = {}) {
-  const auto block = Take(plugin, archive, named);
+  const auto block = Take(reader, named);
   return ConvertedPicture(archive, named, block->bytes(), conversion, rows);
 }
 
@@ -297,6 +304,7 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
   const std::string& archive = options.archive;
   const std::string& directory = options.directory;
   const std::uint64_t archive_size = RegularFileSize(archive);
+  MemberReader reader(plugin, archive);
   MakeDirectories(directory);
   std::uint64_t total_bytes = 0;
   for (const NamedMember& named : chosen) total_bytes += named.member->size;
@@ -330,7 +338,7 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
       if (options.keep_existing && Exists(target)) {
         ++kept;
       } else if (named.image != nullptr) {
-        const auto block = Take(plugin, archive, named);
+        const auto block = Take(reader, named);
         std::optional<Bytes> file;
         try {
           file = ConvertedPicture(archive, named, block->bytes(), conversion);
@@ -359,8 +367,15 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
           written_bytes += file->size();
         }
       } else {
-        const auto block = Take(plugin, archive, named);
-        WriteFileAtomically(target, {block->data(), block->size()});
+        // A piece at a time: a member of any size is held a piece at most.
+        PendingFile file(target);
+        std::uint64_t got = 0;
+        reader.Take(*named.member, named.shown, [&](std::span<const unsigned char> piece) {
+          file.Write(piece);
+          got += piece.size();
+          progress.Update(done_bytes + got, i);
+        });
+        file.Commit();
         ++written;
         written_bytes += named.member->size;
       }
@@ -411,8 +426,9 @@ int ConvertToFile(const Plugin& plugin, const ExtractOptions& options, const Con
   if (output != kStandardOutput && SameFile(archive, output))
     throw HostError(FileMessage(output, "is the archive being read; choose another output name"));
   ProgressBar progress(0, 0, "writing " + BaseName(output));
+  MemberReader reader(plugin, archive);
   const Bytes file =
-      Converted(plugin, archive, named, conversion, [&](std::uint64_t rows, std::uint64_t total) {
+      Converted(reader, archive, named, conversion, [&](std::uint64_t rows, std::uint64_t total) {
         progress.SetTotal(total);
         progress.Update(rows, 0);
       });

@@ -418,12 +418,12 @@ std::string PictureForMember(const UpdatePlanner& planner, std::size_t members,
 // replaces, which comes out through the archive plug-in and is decoded
 // through the image plug-in. Says how many pixels took the nearest colour.
 Bytes InOriginalPalette(const PluginSet& set, const Plugin& plugin, const std::string& archive,
-                        const ArchiveMember& member, bool found, const std::string& shown,
+                        const ArchiveMember& member, const std::string& shown,
                         const std::string& path, bool dither) {
   std::vector<Rgb> palette;
   const Plugin* image = nullptr;
   {
-    const auto block = TakeMember(plugin, archive, member, found, shown);
+    const auto block = TakeMember(plugin, archive, member, shown);
     image = set.Recognise(shown, ContentHead(block->bytes()), PluginKind::kImage);
     if (image == nullptr)
       throw HostError(FileMessage(archive, shown + " is not a picture that the image plug-in "
@@ -497,8 +497,8 @@ int RunUpdate(const CommandContext& context, const UpdateOptions& options) {
   const Plugin& plugin = RecogniseFile(set, archive, PluginKind::kArchive);
   const std::vector<ArchiveMember> members = plugin.List(archive);
   const KeptDirectory kept = ReadKeptDirectory(archive, members);
-  const std::vector<bool> found = FoundByPosition(members);
   const std::uint64_t archive_size = RegularFileSize(archive);
+  std::optional<MemberReader> reader(std::in_place, plugin, archive);
 
   UpdatePlanner planner(archive, members, encoding);
   for (const std::string& deletion : options.deletions) planner.Delete(deletion);
@@ -523,10 +523,10 @@ int RunUpdate(const CommandContext& context, const UpdateOptions& options) {
         if (options.palette_from_original &&
             PictureFileTypeOf(source.path) != PictureFileType::kUnknown) {
           auto gp8 = std::make_shared<const Bytes>(
-              InOriginalPalette(set, plugin, archive, member, found[i], shown, source.path,
+              InOriginalPalette(set, plugin, archive, member, shown, source.path,
                                 options.dither));
           source.size = gp8->size();
-          source.take = [gp8] { return ArcMemberBytes{*gp8, gp8}; };
+          source.take = [gp8](const ArcPieceSink& deliver) { deliver(*gp8); };
         } else {
           source.size = RegularFileSize(source.path);
         }
@@ -537,10 +537,8 @@ int RunUpdate(const CommandContext& context, const UpdateOptions& options) {
           throw HostError(FileMessage(archive, "member " + shown +
                                                    " runs past the end of the archive, which is "
                                                    "damaged"));
-        source.take = [&plugin, &archive, &member, found = found[i], shown] {
-          std::shared_ptr<const ReceivedBlock> block =
-              TakeMember(plugin, archive, member, found, shown);
-          return ArcMemberBytes{block->bytes(), block};
+        source.take = [&reader, &member, shown](const ArcPieceSink& deliver) {
+          reader->Take(member, shown, deliver);
         };
         break;
     }
@@ -554,6 +552,7 @@ int RunUpdate(const CommandContext& context, const UpdateOptions& options) {
   WriteArchive(plan, sources, kept.scrambled, out,
                [&](std::uint64_t bytes, std::size_t done) { progress.Update(bytes, done); });
   progress.Finish();
+  reader.reset();  // closed before the new archive takes the old one's name
   CommitWhenListedAsPlanned(set, out, plan, sources, "");
   if (out.to_standard_output()) return 0;  // the archive is the output
   const std::size_t added = update.added.size();

@@ -39,8 +39,8 @@ Tested TestArchive(const PluginSet& set, const Plugin& plugin, const std::string
                    const NameEncoding& encoding) {
   Tested tested;
   const std::vector<ArchiveMember> members = plugin.List(archive);
-  const std::vector<bool> found = FoundByPosition(members);
   const std::uint64_t archive_size = RegularFileSize(archive);
+  MemberReader reader(plugin, archive);
   std::uint64_t total = 0;
   for (const ArchiveMember& member : members) total += member.size;
   ProgressBar progress(total, members.size(), "members of " + BaseName(archive));
@@ -51,11 +51,25 @@ Tested TestArchive(const PluginSet& set, const Plugin& plugin, const std::string
     try {
       if (std::uint64_t{member.position} + member.size > archive_size)
         throw HostError(FileMessage(archive, shown + ": runs past the end of the archive"));
-      const auto block = TakeMember(plugin, archive, member, found[i], shown);
-      const Plugin* image =
-          set.Recognise(shown, ContentHead(block->bytes()), PluginKind::kImage);
+      // A member of one piece is read once; a larger one a piece at a
+      // time, and again whole only when its head shows a picture.
+      std::unique_ptr<ReceivedBlock> block;
+      Bytes head;
+      if (member.size <= kMemberPieceSize) {
+        block = reader.TakeWhole(member, shown);
+        head = ContentHead(block->bytes());
+      } else {
+        std::uint64_t got = 0;
+        reader.Take(member, shown, [&](std::span<const unsigned char> piece) {
+          if (got == 0) head = ContentHead(piece);
+          got += piece.size();
+          progress.Update(done + got, i);
+        });
+      }
+      const Plugin* image = set.Recognise(shown, head, PluginKind::kImage);
       if (image != nullptr) {
         ++tested.pictures;
+        if (block == nullptr) block = reader.TakeWhole(member, shown);
         try {
           DecodeInMemory(*image, block->bytes());
         } catch (const HostError& error) {

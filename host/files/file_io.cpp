@@ -308,24 +308,35 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 Bytes ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t size) {
-  errno = 0;
-  InputFile file(path);
-  if (file.get() == nullptr) throw HostError(FileMessage(path, "cannot open: " + SystemReason()));
+  FileRangeReader reader(path);
   Bytes bytes(size);
+  reader.Read(offset, bytes);
+  return bytes;
+}
+
+FileRangeReader::FileRangeReader(std::string path) : path_(std::move(path)) {
+  errno = 0;
+  file_ = OpenForReading(path_);
+  if (file_ == nullptr) throw HostError(FileMessage(path_, "cannot open: " + SystemReason()));
+}
+
+FileRangeReader::~FileRangeReader() { std::fclose(file_); }
+
+void FileRangeReader::Read(std::uint64_t offset, std::span<unsigned char> into) {
 #if defined(_WIN32)
-  const bool sought = _fseeki64(file.get(), static_cast<__int64>(offset), SEEK_SET) == 0;
+  const bool sought = _fseeki64(file_, static_cast<__int64>(offset), SEEK_SET) == 0;
 #else
-  const bool sought = fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) == 0;
+  const bool sought = fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
 #endif
   errno = 0;
   const std::size_t got =
-      !sought || bytes.empty() ? 0 : std::fread(bytes.data(), 1, size, file.get());
-  if (!sought || got != size)
+      !sought || into.empty() ? 0 : std::fread(into.data(), 1, into.size(), file_);
+  if (!sought || got != into.size())
     throw HostError(FileMessage(
-        path,
-        "cannot read " + std::to_string(size) + " bytes at offset " + std::to_string(offset) +
-            (std::ferror(file.get()) != 0 ? ": " + SystemReason() : ": the file is shorter")));
-  return bytes;
+        path_,
+        "cannot read " + std::to_string(into.size()) + " bytes at offset " +
+            std::to_string(offset) +
+            (std::ferror(file_) != 0 ? ": " + SystemReason() : ": the file is shorter")));
 }
 
 void PrefetchFileRanges(const std::string& path,

@@ -57,6 +57,26 @@ bool SameFile(const std::string& a, const std::string& b);
 // `size` bytes of a file from `offset` on. Throws HostError naming the file
 // when they cannot all be read.
 Bytes ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t size);
+
+// Ranges of one file read one after another through a single open handle,
+// as member after member of an archive is read.
+class FileRangeReader {
+ public:
+  // Throws HostError naming the file when it cannot be opened.
+  explicit FileRangeReader(std::string path);
+  ~FileRangeReader();
+  FileRangeReader(const FileRangeReader&) = delete;
+  FileRangeReader& operator=(const FileRangeReader&) = delete;
+
+  // Fills `into` with the bytes from `offset` on; throws HostError naming
+  // the file when they cannot all be read.
+  void Read(std::uint64_t offset, std::span<unsigned char> into);
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::FILE* file_ = nullptr;
+};
 // Tells the system that these ranges of the file are about to be read, so
 // that it fetches them all at once rather than one read after another. Only
 // a hint: nothing happens where the system takes none.

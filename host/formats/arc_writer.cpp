@@ -162,11 +162,17 @@ void WriteArchive(const ArcPlan& plan, const std::vector<ArcSource>& sources, bo
   std::size_t members = 0;
   for (const ArcSource& source : sources) {
     if (source.take) {
-      const ArcMemberBytes held = source.take();
-      if (held.bytes.size() != source.size)
+      std::uint64_t taken = 0;
+      source.take([&](std::span<const unsigned char> piece) {
+        taken += piece.size();
+        if (taken > source.size)
+          throw HostError(FileMessage(source.path, "changed while it was being packed"));
+        out.Write(piece);
+        written += piece.size();
+        if (progress) progress(written, members);
+      });
+      if (taken != source.size)
         throw HostError(FileMessage(source.path, "changed while it was being packed"));
-      out.Write(held.bytes);
-      written += held.bytes.size();
       if (progress) progress(written, ++members);
       continue;
     }

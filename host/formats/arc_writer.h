@@ -19,11 +19,8 @@
 #include "archive/arc_layout.h"
 #include "host/files/file_io.h"
 
-// A member's bytes held in memory, and what keeps them alive until written.
-struct ArcMemberBytes {
-  std::span<const unsigned char> bytes;
-  std::shared_ptr<const void> owner;
-};
+// Where a member's bytes go as they come, a piece at a time.
+using ArcPieceSink = std::function<void(std::span<const unsigned char>)>;
 
 // A member to be packed: where its bytes come from, the member name it takes
 // (the bytes stored, in the archive's code page) and its size.
@@ -32,10 +29,11 @@ struct ArcSource {
   std::string name;
   std::uint64_t size = 0;
   std::string shown;  // the name as its user knows it (UTF-8); empty: the stored bytes
-  // The bytes from memory instead of the file, asked for only when the
-  // writer reaches the member, so that one member at a time is held (a
-  // member of an archive being updated, taken out through the plug-in).
-  std::function<ArcMemberBytes()> take;
+  // The bytes from elsewhere than the file, asked for only when the writer
+  // reaches the member and handed to the sink in order, so that a piece of
+  // one member at a time is held (a member of an archive being updated,
+  // taken out through the plug-in).
+  std::function<void(const ArcPieceSink&)> take;
   // A name kept from an archive that the archive plug-in listed already:
   // written as it was, without the naming rules, and allowed to be shared
   // with other kept names. `field` holds the entry's 12 name bytes as the

@@ -31,35 +31,67 @@ bool CanHoldTwice(std::size_t size) {
 
 }  // namespace
 
-std::unique_ptr<ReceivedBlock> TakeMember(const Plugin& plugin, const std::string& archive,
-                                          const ArchiveMember& member, bool found_by_position,
-                                          const std::string& shown) {
-  if (member.size == 0) return std::make_unique<ReceivedBlock>(nullptr);
+MemberReader::MemberReader(const Plugin& plugin, const std::string& archive)
+    : plugin_(plugin), file_(archive) {}
+
+std::unique_ptr<ReceivedBlock> MemberReader::Piece(const ArchiveMember& member,
+                                                   std::uint64_t offset, std::size_t size,
+                                                   const std::string& shown) {
+  const std::string& archive = file_.path();
   std::unique_ptr<ReceivedBlock> block;
   try {
-    // File input needs a name the plug-in can open; any other archive is
-    // read by the host and handed over in memory.
-    if (found_by_position && PathForPlugins(archive)) {
-      block = plugin.ExtractAt(archive, member.position);
-    } else {
-      const Bytes image = ReadFileRange(archive, member.position, member.size);
-      block = plugin.ExtractFromImage(image);
+    if (buffer_.size() < size) {
+      buffer_.clear();
+      buffer_.shrink_to_fit();
+      buffer_.resize(size);
     }
+    file_.Read(member.position + offset, {buffer_.data(), size});
+    block = plugin_.ExtractFromImage({buffer_.data(), size});
   } catch (const std::bad_alloc&) {
     throw HostError(FileMessage(archive, NotEnoughMemory(shown, member.size)));
   }
   if (block == nullptr) {
-    if (!CanHoldTwice(member.size))
+    if (!CanHoldTwice(size))
       throw HostError(FileMessage(archive, NotEnoughMemory(shown, member.size)));
     const std::string why = WhyMemberNotExtracted(archive, member.position, member.size);
     throw HostError(FileMessage(archive, "the archive plug-in could not extract " + shown +
                                              (why.empty() ? "" : ": " + why)));
   }
-  if (block->size() != member.size)
+  if (block->size() != size)
     throw HostError(FileMessage(archive, "the archive plug-in delivered " +
                                              std::to_string(block->size()) + " bytes for " + shown +
-                                             ", which has " + std::to_string(member.size)));
+                                             (size == member.size
+                                                  ? ", which has " + std::to_string(member.size)
+                                                  : " in a piece of " + std::to_string(size))));
   return block;
+}
+
+std::uint64_t MemberReader::Take(
+    const ArchiveMember& member, const std::string& shown,
+    const std::function<void(std::span<const unsigned char>)>& deliver) {
+  std::uint64_t offset = 0;
+  while (offset < member.size) {
+    const auto size =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kMemberPieceSize, member.size - offset));
+    const std::unique_ptr<ReceivedBlock> block = Piece(member, offset, size, shown);
+    deliver(block->bytes());
+    offset += size;
+  }
+  return offset;
+}
+
+std::unique_ptr<ReceivedBlock> MemberReader::TakeWhole(const ArchiveMember& member,
+                                                       const std::string& shown) {
+  if (member.size == 0) return std::make_unique<ReceivedBlock>(nullptr);
+  std::unique_ptr<ReceivedBlock> block = Piece(member, 0, member.size, shown);
+  if (buffer_.size() > kMemberPieceSize) Bytes().swap(buffer_);  // held no longer than needed
+  return block;
+}
+
+std::unique_ptr<ReceivedBlock> TakeMember(const Plugin& plugin, const std::string& archive,
+                                          const ArchiveMember& member, const std::string& shown) {
+  if (member.size == 0) return std::make_unique<ReceivedBlock>(nullptr);
+  return MemberReader(plugin, archive).TakeWhole(member, shown);
 }
 
 Bytes ContentHead(std::span<const unsigned char> bytes) {

@@ -168,7 +168,7 @@ struct ViewServer::State {
       if (!target.input->plugin->Recognises(target.input->path, head))
         throw Refusal{422, "the archive plug-in no longer recognises " + target.input->path};
       held.block = TakeMember(*target.input->plugin, target.input->path, target.member->member,
-                              target.member->found_by_position, target.member->display_name);
+                              target.member->display_name);
     } catch (const HostError& error) {
       throw Refusal{422, error.what()};
     }
