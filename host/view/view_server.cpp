@@ -10,6 +10,7 @@
 #include <random>
 
 #include "host/formats/picture_io.h"
+#include "host/formats/picture_scaling.h"
 #include "host/host_error.h"
 #include "host/plugins/archive_members.h"
 #include "host/view/page_files.h"
@@ -20,7 +21,7 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr char kLoopback[] = "127.0.0.1";
-constexpr std::size_t kPictureHeaderBytes = 16;  // width, height, depth, colours
+constexpr std::size_t kPictureHeaderBytes = 16; // width, height, depth, colours
 constexpr std::size_t kPaletteBytes = 3 * kMaxPaletteSize;
 
 // A request that cannot be answered as asked, with the status and the
@@ -30,24 +31,26 @@ struct Refusal {
   std::string reason;
 };
 
-void PutU32(std::string& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((value >> shift) & 0xFF);
+void PutU32(std::string &out, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8)
+    out += static_cast<char>((value >> shift) & 0xFF);
 }
 
-std::string StemOf(const std::string& name) {
+std::string StemOf(const std::string &name) {
   const std::size_t dot = name.rfind('.');
   return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 // Content-Disposition for a download: a plain ASCII name for old clients and
 // the UTF-8 name for the rest.
-std::string AttachmentHeader(const std::string& name) {
+std::string AttachmentHeader(const std::string &name) {
   std::string ascii;
   std::string encoded;
   static constexpr char kHex[] = "0123456789ABCDEF";
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
-    const bool plain = std::isalnum(byte) || byte == '.' || byte == '-' || byte == '_';
+    const bool plain =
+        std::isalnum(byte) || byte == '.' || byte == '-' || byte == '_';
     ascii += byte < 0x80 && byte >= 0x20 && c != '"' && c != '\\' ? c : '_';
     if (plain) {
       encoded += c;
@@ -62,18 +65,20 @@ std::string AttachmentHeader(const std::string& name) {
 
 // Compares without stopping at the first difference, so that the time taken
 // does not tell how much of a guess was right.
-bool SameToken(const std::string& given, const std::string& token) {
-  if (given.size() != token.size()) return false;
+bool SameToken(const std::string &given, const std::string &token) {
+  if (given.size() != token.size())
+    return false;
   unsigned char difference = 0;
   for (std::size_t i = 0; i < token.size(); ++i)
     difference |= static_cast<unsigned char>(given[i] ^ token[i]);
   return difference == 0;
 }
 
-std::string CookieValue(const std::string& header, const std::string& name) {
+std::string CookieValue(const std::string &header, const std::string &name) {
   std::size_t at = 0;
   while (at < header.size()) {
-    while (at < header.size() && (header[at] == ' ' || header[at] == ';')) ++at;
+    while (at < header.size() && (header[at] == ' ' || header[at] == ';'))
+      ++at;
     const std::size_t end = std::min(header.find(';', at), header.size());
     const std::string pair = header.substr(at, end - at);
     if (pair.size() > name.size() && pair.compare(0, name.size(), name) == 0 &&
@@ -84,10 +89,10 @@ std::string CookieValue(const std::string& header, const std::string& name) {
   return {};
 }
 
-}  // namespace
+} // namespace
 
 struct ViewServer::State {
-  const PluginSet& plugins;
+  const PluginSet &plugins;
   std::vector<ViewInput> inputs;
   ViewOptions options;
   std::string token;
@@ -100,41 +105,47 @@ struct ViewServer::State {
   // with another request's.
   std::mutex archive_lock;
 
-  State(const PluginSet& set, std::vector<ViewInput> given, ViewOptions chosen, std::string key)
-      : plugins(set),
-        inputs(std::move(given)),
-        options(chosen),
-        token(std::move(key)),
-        thumbnails(chosen.thumbnail_budget) {}
+  State(const PluginSet &set, std::vector<ViewInput> given, ViewOptions chosen,
+        std::string key)
+      : plugins(set), inputs(std::move(given)), options(chosen),
+        token(std::move(key)), thumbnails(chosen.thumbnail_budget) {}
 
-  bool Authorised(const httplib::Request& request) const {
-    if (request.has_param("t")) return SameToken(request.get_param_value("t"), token);
+  bool Authorised(const httplib::Request &request) const {
+    if (request.has_param("t"))
+      return SameToken(request.get_param_value("t"), token);
     if (request.has_header("X-Vyn-Token"))
       return SameToken(request.get_header_value("X-Vyn-Token"), token);
-    return SameToken(CookieValue(request.get_header_value("Cookie"), cookie_name), token);
+    return SameToken(
+        CookieValue(request.get_header_value("Cookie"), cookie_name), token);
   }
 
   // The input and member a request's path numbers, when they exist.
   // `member` is null for a picture file.
   struct Target {
-    const ViewInput* input = nullptr;
-    const ViewMember* member = nullptr;
+    const ViewInput *input = nullptr;
+    const ViewMember *member = nullptr;
   };
-  Target Find(const httplib::Request& request) const {
-    const auto number = [&](std::size_t group, std::size_t limit) -> std::size_t {
+  Target Find(const httplib::Request &request) const {
+    const auto number = [&](std::size_t group,
+                            std::size_t limit) -> std::size_t {
       const std::string text = request.matches[static_cast<int>(group)].str();
-      if (text.empty() || text.size() > 9) return limit;
+      if (text.empty() || text.size() > 9)
+        return limit;
       const std::size_t value = std::stoul(text);
       return value < limit ? value : limit;
     };
     const std::size_t i = number(1, inputs.size());
-    if (i == inputs.size()) throw Refusal{404, "there is no such input"};
+    if (i == inputs.size())
+      throw Refusal{404, "there is no such input"};
     Target target{&inputs[i], nullptr};
-    const bool has_member = request.matches[2].matched && request.matches[2].length() > 0;
+    const bool has_member =
+        request.matches[2].matched && request.matches[2].length() > 0;
     if (target.input->kind == ViewInput::Kind::kArchive) {
-      if (!has_member) throw Refusal{404, "an archive has members; name one by its number"};
+      if (!has_member)
+        throw Refusal{404, "an archive has members; name one by its number"};
       const std::size_t m = number(2, target.input->members.size());
-      if (m == target.input->members.size()) throw Refusal{404, "the archive has no such member"};
+      if (m == target.input->members.size())
+        throw Refusal{404, "the archive has no such member"};
       target.member = &target.input->members[m];
     } else if (has_member) {
       throw Refusal{404, "a picture has no members"};
@@ -142,7 +153,7 @@ struct ViewServer::State {
     return target;
   }
 
-  std::string NameOf(const Target& target) const {
+  std::string NameOf(const Target &target) const {
     return target.member != nullptr ? target.member->display_name
                                     : BaseName(target.input->display_name);
   }
@@ -153,10 +164,11 @@ struct ViewServer::State {
     Bytes file;
     std::unique_ptr<ReceivedBlock> block;
     std::span<const unsigned char> bytes() const {
-      return block != nullptr ? block->bytes() : std::span<const unsigned char>(file);
+      return block != nullptr ? block->bytes()
+                              : std::span<const unsigned char>(file);
     }
   };
-  Held BytesOf(const Target& target) {
+  Held BytesOf(const Target &target) {
     Held held;
     try {
       if (target.member == nullptr) {
@@ -166,78 +178,63 @@ struct ViewServer::State {
       const std::lock_guard lock(archive_lock);
       const Bytes head = ReadHead(target.input->path, kHeadSize);
       if (!target.input->plugin->Recognises(target.input->path, head))
-        throw Refusal{422, "the archive plug-in no longer recognises " + target.input->path};
-      held.block = TakeMember(*target.input->plugin, target.input->path, target.member->member,
-                              target.member->found_by_position, target.member->display_name);
-    } catch (const HostError& error) {
+        throw Refusal{422, "the archive plug-in no longer recognises " +
+                               target.input->path};
+      held.block = TakeMember(
+          *target.input->plugin, target.input->path, target.member->member,
+          target.member->found_by_position, target.member->display_name);
+    } catch (const HostError &error) {
       throw Refusal{422, error.what()};
     }
     return held;
   }
 
-  IndexedPicture Decode(const Target& target, std::uint16_t& depth) {
+  IndexedPicture Decode(const Target &target, std::uint16_t &depth) {
     const Held held = BytesOf(target);
     const std::span<const unsigned char> bytes = held.bytes();
     const std::string name = NameOf(target);
-    const Plugin* image = plugins.Recognise(name, ContentHead(bytes), PluginKind::kImage);
+    const Plugin *image =
+        plugins.Recognise(name, ContentHead(bytes), PluginKind::kImage);
     if (image == nullptr)
-      throw Refusal{422, name + " is not a picture that the image plug-in recognises"};
+      throw Refusal{
+          422, name + " is not a picture that the image plug-in recognises"};
     try {
       const PictureInfoRecord info = image->PictureInfoInMemory(bytes);
-      const std::uint64_t width = static_cast<std::uint64_t>(std::llabs(info.width));
-      const std::uint64_t height = static_cast<std::uint64_t>(std::llabs(info.height));
+      const std::uint64_t width =
+          static_cast<std::uint64_t>(std::llabs(info.width));
+      const std::uint64_t height =
+          static_cast<std::uint64_t>(std::llabs(info.height));
       const std::uint64_t block = (width + 3) / 4 * 4 * height;
       if (block > options.max_pixels)
-        throw Refusal{413, name + " is " + std::to_string(width) + "x" + std::to_string(height) +
-                               ", a pixel block of " + std::to_string(block) +
-                               " bytes, more than the " + std::to_string(options.max_pixels) +
+        throw Refusal{413, name + " is " + std::to_string(width) + "x" +
+                               std::to_string(height) + ", a pixel block of " +
+                               std::to_string(block) +
+                               " bytes, more than the " +
+                               std::to_string(options.max_pixels) +
                                " this viewer decodes (--max-pixels)"};
       depth = info.bits_per_pixel;
       const DeliveredPicture delivered = image->PictureInMemory(bytes);
       return PictureFromDib(delivered.header, delivered.pixels);
-    } catch (const HostError& error) {
+    } catch (const HostError &error) {
       throw Refusal{422, name + ": " + error.what()};
     }
-  }
-
-  // At most thumbnail_size pixels on its longest side, by nearest neighbour.
-  IndexedPicture Shrink(const IndexedPicture& picture) const {
-    const std::uint32_t longest = std::max(picture.width, picture.height);
-    if (longest <= options.thumbnail_size) return picture;
-    IndexedPicture small;
-    small.palette = picture.palette;
-    const auto scaled = [&](std::uint32_t side) {
-      return static_cast<std::uint32_t>(
-          std::max<std::uint64_t>(1, std::uint64_t{side} * options.thumbnail_size / longest));
-    };
-    small.width = scaled(picture.width);
-    small.height = scaled(picture.height);
-    small.pixels.resize(std::size_t{small.width} * small.height);
-    for (std::uint32_t y = 0; y < small.height; ++y) {
-      const auto from_y =
-          static_cast<std::uint32_t>(std::uint64_t{y} * picture.height / small.height);
-      for (std::uint32_t x = 0; x < small.width; ++x) {
-        const auto from_x =
-            static_cast<std::uint32_t>(std::uint64_t{x} * picture.width / small.width);
-        small.pixels[std::size_t{y} * small.width + x] = picture.At(from_x, from_y);
-      }
-    }
-    return small;
   }
 
   Json Listing() const {
     Json list = Json::array();
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-      const ViewInput& input = inputs[i];
+      const ViewInput &input = inputs[i];
       Json entry = {{"id", i},
                     {"name", input.display_name},
                     {"size", input.size},
                     {"format", input.plugin->format_name()},
-                    {"kind", input.kind == ViewInput::Kind::kArchive ? "archive" : "picture"}};
+                    {"kind", input.kind == ViewInput::Kind::kArchive
+                                 ? "archive"
+                                 : "picture"}};
       if (input.kind == ViewInput::Kind::kArchive) {
         Json members = Json::array();
         for (std::size_t m = 0; m < input.members.size(); ++m) {
-          const ViewMember& member = input.members[m];
+          const ViewMember &member = input.members[m];
           members.push_back({{"id", m},
                              {"name", member.display_name},
                              {"size", member.member.size},
@@ -251,151 +248,177 @@ struct ViewServer::State {
   }
 
   void Routes() {
-    server.set_pre_routing_handler(
-        [this](const httplib::Request& request, httplib::Response& response) {
-          response.set_header("Cache-Control", "no-store");
-          response.set_header("X-Content-Type-Options", "nosniff");
-          response.set_header("Referrer-Policy", "no-referrer");
-          if (Authorised(request)) return httplib::Server::HandlerResponse::Unhandled;
-          response.status = 403;
-          response.set_content(
-              Json{{"error", "this address needs the access token that vyn view printed"}}.dump(
-                  -1, ' ', false, Json::error_handler_t::replace),
-              "application/json");
-          return httplib::Server::HandlerResponse::Handled;
-        });
+    server.set_pre_routing_handler([this](const httplib::Request &request,
+                                          httplib::Response &response) {
+      response.set_header("Cache-Control", "no-store");
+      response.set_header("X-Content-Type-Options", "nosniff");
+      response.set_header("Referrer-Policy", "no-referrer");
+      if (Authorised(request))
+        return httplib::Server::HandlerResponse::Unhandled;
+      response.status = 403;
+      response.set_content(
+          Json{{"error",
+                "this address needs the access token that vyn view printed"}}
+              .dump(-1, ' ', false, Json::error_handler_t::replace),
+          "application/json");
+      return httplib::Server::HandlerResponse::Handled;
+    });
     server.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request&, httplib::Response& response) {
-          if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-          response.set_content(Json{{"error", response.status == 404 ? "there is nothing here"
-                                                                     : "the request was refused"}}
-                                   .dump(-1, ' ', false, Json::error_handler_t::replace),
-                               "application/json");
+        [](const httplib::Request &, httplib::Response &response) {
+          if (!response.body.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+          response.set_content(
+              Json{{"error", response.status == 404
+                                 ? "there is nothing here"
+                                 : "the request was refused"}}
+                  .dump(-1, ' ', false, Json::error_handler_t::replace),
+              "application/json");
           return httplib::Server::HandlerResponse::Handled;
         }));
-    server.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& response, std::exception_ptr failure) {
-          std::string reason = "the server failed";
-          try {
-            std::rethrow_exception(failure);
-          } catch (const std::bad_alloc&) {
-            reason = "out of memory";
-          } catch (const std::exception& error) {
-            reason = error.what();
-          } catch (...) {
-          }
-          response.status = 500;
-          response.set_content(
-              Json{{"error", reason}}.dump(-1, ' ', false, Json::error_handler_t::replace),
-              "application/json");
-        });
-
-    server.Get(R"(/|/([A-Za-z0-9_.-]+\.(?:html|css|js)))", [this](const httplib::Request& request,
-                                                                  httplib::Response& response) {
-      const std::string name = request.matches[1].matched ? request.matches[1].str() : "index.html";
-      const PageFile* file = FindPageFile(name);
-      if (file == nullptr) {
-        response.status = 404;
-        return;
+    server.set_exception_handler([](const httplib::Request &,
+                                    httplib::Response &response,
+                                    std::exception_ptr failure) {
+      std::string reason = "the server failed";
+      try {
+        std::rethrow_exception(failure);
+      } catch (const std::bad_alloc &) {
+        reason = "out of memory";
+      } catch (const std::exception &error) {
+        reason = error.what();
+      } catch (...) {
       }
-      // Everything the page asks for afterwards carries the token
-      // in this cookie, named after the port so that two viewers
-      // on one machine keep theirs apart.
-      if (request.has_param("t"))
-        response.set_header("Set-Cookie",
-                            cookie_name + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
-      response.set_header("Content-Security-Policy",
-                          "default-src 'self'; img-src 'self' blob: data:; "
-                          "style-src 'self'; script-src 'self'; object-src 'none'");
-      response.set_content(reinterpret_cast<const char*>(file->bytes), file->size,
-                           file->content_type);
-    });
-    server.Get("/api/inputs", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_content(Listing().dump(-1, ' ', false, Json::error_handler_t::replace),
+      response.status = 500;
+      response.set_content(Json{{"error", reason}}.dump(
+                               -1, ' ', false, Json::error_handler_t::replace),
                            "application/json");
     });
-    Answer(R"(/api/picture/(\d+)(?:/(\d+))?)", [this](const httplib::Request&, const Target& target,
-                                                      httplib::Response& response) {
-      std::uint16_t depth = 0;
-      const IndexedPicture picture = Decode(target, depth);
-      std::string body;
-      body.reserve(kPictureHeaderBytes + kPaletteBytes + picture.pixels.size());
-      PutU32(body, picture.width);
-      PutU32(body, picture.height);
-      PutU32(body, depth);
-      PutU32(body, static_cast<std::uint32_t>(picture.palette.size()));
-      for (std::size_t i = 0; i < kMaxPaletteSize; ++i) {
-        const Rgb colour = i < picture.palette.size() ? picture.palette[i] : Rgb{};
-        body += static_cast<char>(colour.red);
-        body += static_cast<char>(colour.green);
-        body += static_cast<char>(colour.blue);
-      }
-      body.append(reinterpret_cast<const char*>(picture.pixels.data()), picture.pixels.size());
-      response.set_content(std::move(body), "application/octet-stream");
+
+    server.Get(
+        R"(/|/([A-Za-z0-9_.-]+\.(?:html|css|js)))",
+        [this](const httplib::Request &request, httplib::Response &response) {
+          const std::string name = request.matches[1].matched
+                                       ? request.matches[1].str()
+                                       : "index.html";
+          const PageFile *file = FindPageFile(name);
+          if (file == nullptr) {
+            response.status = 404;
+            return;
+          }
+          // Everything the page asks for afterwards carries the token
+          // in this cookie, named after the port so that two viewers
+          // on one machine keep theirs apart.
+          if (request.has_param("t"))
+            response.set_header("Set-Cookie",
+                                cookie_name + "=" + token +
+                                    "; Path=/; HttpOnly; SameSite=Strict");
+          response.set_header(
+              "Content-Security-Policy",
+              "default-src 'self'; img-src 'self' blob: data:; "
+              "style-src 'self'; script-src 'self'; object-src 'none'");
+          response.set_content(reinterpret_cast<const char *>(file->bytes),
+                               file->size, file->content_type);
+        });
+    server.Get("/api/inputs", [this](const httplib::Request &,
+                                     httplib::Response &response) {
+      response.set_content(
+          Listing().dump(-1, ' ', false, Json::error_handler_t::replace),
+          "application/json");
     });
-    Answer(R"(/api/thumb/(\d+)(?:/(\d+))?)", [this](const httplib::Request&, const Target& target,
-                                                    httplib::Response& response) {
-      const std::uint64_t key =
-          (std::uint64_t{static_cast<std::uint32_t>(target.input - inputs.data())} << 32) |
-          (target.member != nullptr
-               ? static_cast<std::uint32_t>(target.member - target.input->members.data())
-               : 0xFFFFFFFFu);
-      std::shared_ptr<const Bytes> png = thumbnails.Find(key);
-      if (png == nullptr) {
-        std::uint16_t depth = 0;
-        png = std::make_shared<const Bytes>(
-            EncodePicture(Shrink(Decode(target, depth)), PictureFileType::kPng));
-        thumbnails.Put(key, png);
-      }
-      response.set_header("Cache-Control", "private, max-age=300");
-      response.set_content(reinterpret_cast<const char*>(png->data()), png->size(), "image/png");
-    });
+    Answer(R"(/api/picture/(\d+)(?:/(\d+))?)",
+           [this](const httplib::Request &, const Target &target,
+                  httplib::Response &response) {
+             std::uint16_t depth = 0;
+             const IndexedPicture picture = Decode(target, depth);
+             std::string body;
+             body.reserve(kPictureHeaderBytes + kPaletteBytes +
+                          picture.pixels.size());
+             PutU32(body, picture.width);
+             PutU32(body, picture.height);
+             PutU32(body, depth);
+             PutU32(body, static_cast<std::uint32_t>(picture.palette.size()));
+             for (std::size_t i = 0; i < kMaxPaletteSize; ++i) {
+               const Rgb colour =
+                   i < picture.palette.size() ? picture.palette[i] : Rgb{};
+               body += static_cast<char>(colour.red);
+               body += static_cast<char>(colour.green);
+               body += static_cast<char>(colour.blue);
+             }
+             body.append(reinterpret_cast<const char *>(picture.pixels.data()),
+                         picture.pixels.size());
+             response.set_content(std::move(body), "application/octet-stream");
+           });
+    Answer(R"(/api/thumb/(\d+)(?:/(\d+))?)",
+           [this](const httplib::Request &, const Target &target,
+                  httplib::Response &response) {
+             const std::uint64_t key =
+                 (std::uint64_t{
+                      static_cast<std::uint32_t>(target.input - inputs.data())}
+                  << 32) |
+                 (target.member != nullptr
+                      ? static_cast<std::uint32_t>(target.member -
+                                                   target.input->members.data())
+                      : 0xFFFFFFFFu);
+             std::shared_ptr<const Bytes> png = thumbnails.Find(key);
+             if (png == nullptr) {
+               std::uint16_t depth = 0;
+               png = std::make_shared<const Bytes>(EncodePicture(
+                   ShrinkPicture(Decode(target, depth), options.thumbnail_size),
+                   PictureFileType::kPng));
+               thumbnails.Put(key, png);
+             }
+             response.set_header("Cache-Control", "private, max-age=300");
+             response.set_content(reinterpret_cast<const char *>(png->data()),
+                                  png->size(), "image/png");
+           });
     Answer(
         R"(/download/(\d+)(?:/(\d+))?/(original|png|bmp))",
-        [this](const httplib::Request& request, const Target& target, httplib::Response& response) {
+        [this](const httplib::Request &request, const Target &target,
+               httplib::Response &response) {
           const std::string form = request.matches[3].str();
           const std::string name = NameOf(target);
           if (form == "original") {
             const Held held = BytesOf(target);
             const std::span<const unsigned char> bytes = held.bytes();
             response.set_header("Content-Disposition", AttachmentHeader(name));
-            response.set_content(reinterpret_cast<const char*>(bytes.data()), bytes.size(),
-                                 "application/octet-stream");
+            response.set_content(reinterpret_cast<const char *>(bytes.data()),
+                                 bytes.size(), "application/octet-stream");
             return;
           }
           std::uint16_t depth = 0;
           const IndexedPicture picture = Decode(target, depth);
           const bool png = form == "png";
-          const Bytes file =
-              EncodePicture(picture, png ? PictureFileType::kPng : PictureFileType::kBmp);
-          response.set_header("Content-Disposition",
-                              AttachmentHeader(StemOf(name) + (png ? ".png" : ".bmp")));
-          response.set_content(reinterpret_cast<const char*>(file.data()), file.size(),
-                               png ? "image/png" : "image/bmp");
+          const Bytes file = EncodePicture(
+              picture, png ? PictureFileType::kPng : PictureFileType::kBmp);
+          response.set_header(
+              "Content-Disposition",
+              AttachmentHeader(StemOf(name) + (png ? ".png" : ".bmp")));
+          response.set_content(reinterpret_cast<const char *>(file.data()),
+                               file.size(), png ? "image/png" : "image/bmp");
         });
   }
 
   // A route that names an input (and member), answered by `serve`; refusals
   // become JSON errors with their status.
-  template <class Serve>
-  void Answer(const char* pattern, Serve serve) {
-    server.Get(pattern,
-               [this, serve](const httplib::Request& request, httplib::Response& response) {
-                 try {
-                   serve(request, Find(request), response);
-                 } catch (const Refusal& refusal) {
-                   response.status = refusal.status;
-                   response.set_content(Json{{"error", refusal.reason}}.dump(
-                                            -1, ' ', false, Json::error_handler_t::replace),
-                                        "application/json");
-                 }
-               });
+  template <class Serve> void Answer(const char *pattern, Serve serve) {
+    server.Get(pattern, [this, serve](const httplib::Request &request,
+                                      httplib::Response &response) {
+      try {
+        serve(request, Find(request), response);
+      } catch (const Refusal &refusal) {
+        response.status = refusal.status;
+        response.set_content(
+            Json{{"error", refusal.reason}}.dump(
+                -1, ' ', false, Json::error_handler_t::replace),
+            "application/json");
+      }
+    });
   }
 };
 
-ViewServer::ViewServer(const PluginSet& plugins, std::vector<ViewInput> inputs, ViewOptions options,
-                       std::string token)
-    : state_(std::make_unique<State>(plugins, std::move(inputs), options, std::move(token))) {
+ViewServer::ViewServer(const PluginSet &plugins, std::vector<ViewInput> inputs,
+                       ViewOptions options, std::string token)
+    : state_(std::make_unique<State>(plugins, std::move(inputs), options,
+                                     std::move(token))) {
   state_->Routes();
 }
 
@@ -409,9 +432,10 @@ int ViewServer::Bind(int port) {
     bound = -1;
   }
   if (bound <= 0)
-    throw HostError(port == 0 ? std::string("cannot listen on any port of 127.0.0.1")
-                              : "cannot listen on 127.0.0.1 port " + std::to_string(port) +
-                                    " (in use, or not allowed)");
+    throw HostError(
+        port == 0 ? std::string("cannot listen on any port of 127.0.0.1")
+                  : "cannot listen on 127.0.0.1 port " + std::to_string(port) +
+                        " (in use, or not allowed)");
   state_->cookie_name = "vyn_token_" + std::to_string(bound);
   return bound;
 }
@@ -426,7 +450,8 @@ std::string MakeAccessToken() {
   std::string token;
   for (int i = 0; i < 4; ++i) {
     const std::uint32_t bits = source();
-    for (int shift = 0; shift < 32; shift += 4) token += kHex[(bits >> shift) & 0xF];
+    for (int shift = 0; shift < 32; shift += 4)
+      token += kHex[(bits >> shift) & 0xF];
   }
   return token;
 }
