@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "byte_order.h"
 #include "host/formats/picture_io.h"
 #include "host/formats/picture_scaling.h"
 #include "host/host_error.h"
@@ -30,11 +31,6 @@ struct Refusal {
   int status;
   std::string reason;
 };
-
-void PutU32(std::string &out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8)
-    out += static_cast<char>((value >> shift) & 0xFF);
-}
 
 std::string StemOf(const std::string &name) {
   const std::size_t dot = name.rfind('.');
@@ -329,19 +325,18 @@ struct ViewServer::State {
                   httplib::Response &response) {
              std::uint16_t depth = 0;
              const IndexedPicture picture = Decode(target, depth);
-             std::string body;
-             body.reserve(kPictureHeaderBytes + kPaletteBytes +
-                          picture.pixels.size());
-             PutU32(body, picture.width);
-             PutU32(body, picture.height);
-             PutU32(body, depth);
-             PutU32(body, static_cast<std::uint32_t>(picture.palette.size()));
-             for (std::size_t i = 0; i < kMaxPaletteSize; ++i) {
-               const Rgb colour =
-                   i < picture.palette.size() ? picture.palette[i] : Rgb{};
-               body += static_cast<char>(colour.red);
-               body += static_cast<char>(colour.green);
-               body += static_cast<char>(colour.blue);
+             std::string body(kPictureHeaderBytes + kPaletteBytes, '\0');
+             auto *head = reinterpret_cast<unsigned char *>(body.data());
+             WriteLe32(head, picture.width);
+             WriteLe32(head + 4, picture.height);
+             WriteLe32(head + 8, depth);
+             WriteLe32(head + 12,
+                       static_cast<std::uint32_t>(picture.palette.size()));
+             for (std::size_t i = 0;
+                  i < picture.palette.size() && i < kMaxPaletteSize; ++i) {
+               head[kPictureHeaderBytes + 3 * i] = picture.palette[i].red;
+               head[kPictureHeaderBytes + 3 * i + 1] = picture.palette[i].green;
+               head[kPictureHeaderBytes + 3 * i + 2] = picture.palette[i].blue;
              }
              body.append(reinterpret_cast<const char *>(picture.pixels.data()),
                          picture.pixels.size());
