@@ -8,6 +8,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <stdexcept>
 
 #include "byte_order.h"
 #include "host/formats/picture_io.h"
@@ -22,31 +23,30 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr char kLoopback[] = "127.0.0.1";
-constexpr std::size_t kPictureHeaderBytes = 16; // width, height, depth, colours
+constexpr std::size_t kPictureHeaderBytes = 16;  // width, height, depth, colours
 constexpr std::size_t kPaletteBytes = 3 * kMaxPaletteSize;
 
 // A request that cannot be answered as asked, with the status and the
 // reason the page shows.
-struct Refusal {
+struct Refusal : std::runtime_error {
+  Refusal(int code, const std::string& reason) : std::runtime_error(reason), status(code) {}
   int status;
-  std::string reason;
 };
 
-std::string StemOf(const std::string &name) {
+std::string StemOf(const std::string& name) {
   const std::size_t dot = name.rfind('.');
   return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 // Content-Disposition for a download: a plain ASCII name for old clients and
 // the UTF-8 name for the rest.
-std::string AttachmentHeader(const std::string &name) {
+std::string AttachmentHeader(const std::string& name) {
   std::string ascii;
   std::string encoded;
   static constexpr char kHex[] = "0123456789ABCDEF";
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
-    const bool plain =
-        std::isalnum(byte) || byte == '.' || byte == '-' || byte == '_';
+    const bool plain = std::isalnum(byte) || byte == '.' || byte == '-' || byte == '_';
     ascii += byte < 0x80 && byte >= 0x20 && c != '"' && c != '\\' ? c : '_';
     if (plain) {
       encoded += c;
@@ -61,20 +61,18 @@ std::string AttachmentHeader(const std::string &name) {
 
 // Compares without stopping at the first difference, so that the time taken
 // does not tell how much of a guess was right.
-bool SameToken(const std::string &given, const std::string &token) {
-  if (given.size() != token.size())
-    return false;
+bool SameToken(const std::string& given, const std::string& token) {
+  if (given.size() != token.size()) return false;
   unsigned char difference = 0;
   for (std::size_t i = 0; i < token.size(); ++i)
     difference |= static_cast<unsigned char>(given[i] ^ token[i]);
   return difference == 0;
 }
 
-std::string CookieValue(const std::string &header, const std::string &name) {
+std::string CookieValue(const std::string& header, const std::string& name) {
   std::size_t at = 0;
   while (at < header.size()) {
-    while (at < header.size() && (header[at] == ' ' || header[at] == ';'))
-      ++at;
+    while (at < header.size() && (header[at] == ' ' || header[at] == ';')) ++at;
     const std::size_t end = std::min(header.find(';', at), header.size());
     const std::string pair = header.substr(at, end - at);
     if (pair.size() > name.size() && pair.compare(0, name.size(), name) == 0 &&
@@ -85,10 +83,10 @@ std::string CookieValue(const std::string &header, const std::string &name) {
   return {};
 }
 
-} // namespace
+}  // namespace
 
 struct ViewServer::State {
-  const PluginSet &plugins;
+  const PluginSet& plugins;
   std::vector<ViewInput> inputs;
   ViewOptions options;
   std::string token;
@@ -101,47 +99,41 @@ struct ViewServer::State {
   // with another request's.
   std::mutex archive_lock;
 
-  State(const PluginSet &set, std::vector<ViewInput> given, ViewOptions chosen,
-        std::string key)
-      : plugins(set), inputs(std::move(given)), options(chosen),
-        token(std::move(key)), thumbnails(chosen.thumbnail_budget) {}
+  State(const PluginSet& set, std::vector<ViewInput> given, ViewOptions chosen, std::string key)
+      : plugins(set),
+        inputs(std::move(given)),
+        options(chosen),
+        token(std::move(key)),
+        thumbnails(chosen.thumbnail_budget) {}
 
-  bool Authorised(const httplib::Request &request) const {
-    if (request.has_param("t"))
-      return SameToken(request.get_param_value("t"), token);
+  bool Authorised(const httplib::Request& request) const {
+    if (request.has_param("t")) return SameToken(request.get_param_value("t"), token);
     if (request.has_header("X-Vyn-Token"))
       return SameToken(request.get_header_value("X-Vyn-Token"), token);
-    return SameToken(
-        CookieValue(request.get_header_value("Cookie"), cookie_name), token);
+    return SameToken(CookieValue(request.get_header_value("Cookie"), cookie_name), token);
   }
 
   // The input and member a request's path numbers, when they exist.
   // `member` is null for a picture file.
   struct Target {
-    const ViewInput *input = nullptr;
-    const ViewMember *member = nullptr;
+    const ViewInput* input = nullptr;
+    const ViewMember* member = nullptr;
   };
-  Target Find(const httplib::Request &request) const {
-    const auto number = [&](std::size_t group,
-                            std::size_t limit) -> std::size_t {
+  Target Find(const httplib::Request& request) const {
+    const auto number = [&](std::size_t group, std::size_t limit) -> std::size_t {
       const std::string text = request.matches[static_cast<int>(group)].str();
-      if (text.empty() || text.size() > 9)
-        return limit;
+      if (text.empty() || text.size() > 9) return limit;
       const std::size_t value = std::stoul(text);
       return value < limit ? value : limit;
     };
     const std::size_t i = number(1, inputs.size());
-    if (i == inputs.size())
-      throw Refusal{404, "there is no such input"};
+    if (i == inputs.size()) throw Refusal{404, "there is no such input"};
     Target target{&inputs[i], nullptr};
-    const bool has_member =
-        request.matches[2].matched && request.matches[2].length() > 0;
+    const bool has_member = request.matches[2].matched && request.matches[2].length() > 0;
     if (target.input->kind == ViewInput::Kind::kArchive) {
-      if (!has_member)
-        throw Refusal{404, "an archive has members; name one by its number"};
+      if (!has_member) throw Refusal{404, "an archive has members; name one by its number"};
       const std::size_t m = number(2, target.input->members.size());
-      if (m == target.input->members.size())
-        throw Refusal{404, "the archive has no such member"};
+      if (m == target.input->members.size()) throw Refusal{404, "the archive has no such member"};
       target.member = &target.input->members[m];
     } else if (has_member) {
       throw Refusal{404, "a picture has no members"};
@@ -149,7 +141,7 @@ struct ViewServer::State {
     return target;
   }
 
-  std::string NameOf(const Target &target) const {
+  std::string NameOf(const Target& target) const {
     return target.member != nullptr ? target.member->display_name
                                     : BaseName(target.input->display_name);
   }
@@ -160,11 +152,10 @@ struct ViewServer::State {
     Bytes file;
     std::unique_ptr<ReceivedBlock> block;
     std::span<const unsigned char> bytes() const {
-      return block != nullptr ? block->bytes()
-                              : std::span<const unsigned char>(file);
+      return block != nullptr ? block->bytes() : std::span<const unsigned char>(file);
     }
   };
-  Held BytesOf(const Target &target) {
+  Held BytesOf(const Target& target) {
     Held held;
     try {
       if (target.member == nullptr) {
@@ -174,44 +165,36 @@ struct ViewServer::State {
       const std::lock_guard lock(archive_lock);
       const Bytes head = ReadHead(target.input->path, kHeadSize);
       if (!target.input->plugin->Recognises(target.input->path, head))
-        throw Refusal{422, "the archive plug-in no longer recognises " +
-                               target.input->path};
-      held.block = TakeMember(
-          *target.input->plugin, target.input->path, target.member->member,
-          target.member->found_by_position, target.member->display_name);
-    } catch (const HostError &error) {
+        throw Refusal{422, "the archive plug-in no longer recognises " + target.input->path};
+      held.block = TakeMember(*target.input->plugin, target.input->path, target.member->member,
+                              target.member->found_by_position, target.member->display_name);
+    } catch (const HostError& error) {
       throw Refusal{422, error.what()};
     }
     return held;
   }
 
-  IndexedPicture Decode(const Target &target, std::uint16_t &depth) {
+  IndexedPicture Decode(const Target& target, std::uint16_t& depth) {
     const Held held = BytesOf(target);
     const std::span<const unsigned char> bytes = held.bytes();
     const std::string name = NameOf(target);
-    const Plugin *image =
-        plugins.Recognise(name, ContentHead(bytes), PluginKind::kImage);
+    const Plugin* image = plugins.Recognise(name, ContentHead(bytes), PluginKind::kImage);
     if (image == nullptr)
-      throw Refusal{
-          422, name + " is not a picture that the image plug-in recognises"};
+      throw Refusal{422, name + " is not a picture that the image plug-in recognises"};
     try {
       const PictureInfoRecord info = image->PictureInfoInMemory(bytes);
-      const std::uint64_t width =
-          static_cast<std::uint64_t>(std::llabs(info.width));
-      const std::uint64_t height =
-          static_cast<std::uint64_t>(std::llabs(info.height));
+      const std::uint64_t width = static_cast<std::uint64_t>(std::llabs(info.width));
+      const std::uint64_t height = static_cast<std::uint64_t>(std::llabs(info.height));
       const std::uint64_t block = (width + 3) / 4 * 4 * height;
       if (block > options.max_pixels)
-        throw Refusal{413, name + " is " + std::to_string(width) + "x" +
-                               std::to_string(height) + ", a pixel block of " +
-                               std::to_string(block) +
-                               " bytes, more than the " +
-                               std::to_string(options.max_pixels) +
+        throw Refusal{413, name + " is " + std::to_string(width) + "x" + std::to_string(height) +
+                               ", a pixel block of " + std::to_string(block) +
+                               " bytes, more than the " + std::to_string(options.max_pixels) +
                                " this viewer decodes (--max-pixels)"};
       depth = info.bits_per_pixel;
       const DeliveredPicture delivered = image->PictureInMemory(bytes);
       return PictureFromDib(delivered.header, delivered.pixels);
-    } catch (const HostError &error) {
+    } catch (const HostError& error) {
       throw Refusal{422, name + ": " + error.what()};
     }
   }
@@ -219,18 +202,16 @@ struct ViewServer::State {
   Json Listing() const {
     Json list = Json::array();
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-      const ViewInput &input = inputs[i];
+      const ViewInput& input = inputs[i];
       Json entry = {{"id", i},
                     {"name", input.display_name},
                     {"size", input.size},
                     {"format", input.plugin->format_name()},
-                    {"kind", input.kind == ViewInput::Kind::kArchive
-                                 ? "archive"
-                                 : "picture"}};
+                    {"kind", input.kind == ViewInput::Kind::kArchive ? "archive" : "picture"}};
       if (input.kind == ViewInput::Kind::kArchive) {
         Json members = Json::array();
         for (std::size_t m = 0; m < input.members.size(); ++m) {
-          const ViewMember &member = input.members[m];
+          const ViewMember& member = input.members[m];
           members.push_back({{"id", m},
                              {"name", member.display_name},
                              {"size", member.member.size},
@@ -243,177 +224,152 @@ struct ViewServer::State {
     return list;
   }
 
-  void Routes() {
-    server.set_pre_routing_handler([this](const httplib::Request &request,
-                                          httplib::Response &response) {
-      response.set_header("Cache-Control", "no-store");
-      response.set_header("X-Content-Type-Options", "nosniff");
-      response.set_header("Referrer-Policy", "no-referrer");
-      if (Authorised(request))
-        return httplib::Server::HandlerResponse::Unhandled;
-      response.status = 403;
-      response.set_content(
-          Json{{"error",
-                "this address needs the access token that vyn view printed"}}
-              .dump(-1, ' ', false, Json::error_handler_t::replace),
-          "application/json");
-      return httplib::Server::HandlerResponse::Handled;
-    });
-    server.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request &, httplib::Response &response) {
-          if (!response.body.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
-          response.set_content(
-              Json{{"error", response.status == 404
-                                 ? "there is nothing here"
-                                 : "the request was refused"}}
-                  .dump(-1, ' ', false, Json::error_handler_t::replace),
-              "application/json");
-          return httplib::Server::HandlerResponse::Handled;
-        }));
-    server.set_exception_handler([](const httplib::Request &,
-                                    httplib::Response &response,
-                                    std::exception_ptr failure) {
-      std::string reason = "the server failed";
-      try {
-        std::rethrow_exception(failure);
-      } catch (const std::bad_alloc &) {
-        reason = "out of memory";
-      } catch (const std::exception &error) {
-        reason = error.what();
-      } catch (...) {
-      }
-      response.status = 500;
-      response.set_content(Json{{"error", reason}}.dump(
-                               -1, ' ', false, Json::error_handler_t::replace),
-                           "application/json");
-    });
+  // ---- Routes: each answers one kind of request, or throws a Refusal.
 
-    server.Get(
-        R"(/|/([A-Za-z0-9_.-]+\.(?:html|css|js)))",
-        [this](const httplib::Request &request, httplib::Response &response) {
-          const std::string name = request.matches[1].matched
-                                       ? request.matches[1].str()
-                                       : "index.html";
-          const PageFile *file = FindPageFile(name);
-          if (file == nullptr) {
-            response.status = 404;
-            return;
-          }
-          // Everything the page asks for afterwards carries the token
-          // in this cookie, named after the port so that two viewers
-          // on one machine keep theirs apart.
-          if (request.has_param("t"))
-            response.set_header("Set-Cookie",
-                                cookie_name + "=" + token +
-                                    "; Path=/; HttpOnly; SameSite=Strict");
-          response.set_header(
-              "Content-Security-Policy",
-              "default-src 'self'; img-src 'self' blob: data:; "
-              "style-src 'self'; script-src 'self'; object-src 'none'");
-          response.set_content(reinterpret_cast<const char *>(file->bytes),
-                               file->size, file->content_type);
-        });
-    server.Get("/api/inputs", [this](const httplib::Request &,
-                                     httplib::Response &response) {
-      response.set_content(
-          Listing().dump(-1, ' ', false, Json::error_handler_t::replace),
-          "application/json");
-    });
-    Answer(R"(/api/picture/(\d+)(?:/(\d+))?)",
-           [this](const httplib::Request &, const Target &target,
-                  httplib::Response &response) {
-             std::uint16_t depth = 0;
-             const IndexedPicture picture = Decode(target, depth);
-             std::string body(kPictureHeaderBytes + kPaletteBytes, '\0');
-             auto *head = reinterpret_cast<unsigned char *>(body.data());
-             WriteLe32(head, picture.width);
-             WriteLe32(head + 4, picture.height);
-             WriteLe32(head + 8, depth);
-             WriteLe32(head + 12,
-                       static_cast<std::uint32_t>(picture.palette.size()));
-             for (std::size_t i = 0;
-                  i < picture.palette.size() && i < kMaxPaletteSize; ++i) {
-               head[kPictureHeaderBytes + 3 * i] = picture.palette[i].red;
-               head[kPictureHeaderBytes + 3 * i + 1] = picture.palette[i].green;
-               head[kPictureHeaderBytes + 3 * i + 2] = picture.palette[i].blue;
-             }
-             body.append(reinterpret_cast<const char *>(picture.pixels.data()),
-                         picture.pixels.size());
-             response.set_content(std::move(body), "application/octet-stream");
-           });
-    Answer(R"(/api/thumb/(\d+)(?:/(\d+))?)",
-           [this](const httplib::Request &, const Target &target,
-                  httplib::Response &response) {
-             const std::uint64_t key =
-                 (std::uint64_t{
-                      static_cast<std::uint32_t>(target.input - inputs.data())}
-                  << 32) |
-                 (target.member != nullptr
-                      ? static_cast<std::uint32_t>(target.member -
-                                                   target.input->members.data())
-                      : 0xFFFFFFFFu);
-             std::shared_ptr<const Bytes> png = thumbnails.Find(key);
-             if (png == nullptr) {
-               std::uint16_t depth = 0;
-               png = std::make_shared<const Bytes>(EncodePicture(
-                   ShrinkPicture(Decode(target, depth), options.thumbnail_size),
-                   PictureFileType::kPng));
-               thumbnails.Put(key, png);
-             }
-             response.set_header("Cache-Control", "private, max-age=300");
-             response.set_content(reinterpret_cast<const char *>(png->data()),
-                                  png->size(), "image/png");
-           });
-    Answer(
-        R"(/download/(\d+)(?:/(\d+))?/(original|png|bmp))",
-        [this](const httplib::Request &request, const Target &target,
-               httplib::Response &response) {
-          const std::string form = request.matches[3].str();
-          const std::string name = NameOf(target);
-          if (form == "original") {
-            const Held held = BytesOf(target);
-            const std::span<const unsigned char> bytes = held.bytes();
-            response.set_header("Content-Disposition", AttachmentHeader(name));
-            response.set_content(reinterpret_cast<const char *>(bytes.data()),
-                                 bytes.size(), "application/octet-stream");
-            return;
-          }
-          std::uint16_t depth = 0;
-          const IndexedPicture picture = Decode(target, depth);
-          const bool png = form == "png";
-          const Bytes file = EncodePicture(
-              picture, png ? PictureFileType::kPng : PictureFileType::kBmp);
-          response.set_header(
-              "Content-Disposition",
-              AttachmentHeader(StemOf(name) + (png ? ".png" : ".bmp")));
-          response.set_content(reinterpret_cast<const char *>(file.data()),
-                               file.size(), png ? "image/png" : "image/bmp");
-        });
+  void ServePage(const httplib::Request& request, httplib::Response& response) {
+    const std::string name = request.matches[1].matched ? request.matches[1].str() : "index.html";
+    const PageFile* file = FindPageFile(name);
+    if (file == nullptr) throw Refusal{404, "there is nothing here"};
+    // Everything the page asks for afterwards carries the token in this
+    // cookie, named after the port so that two viewers on one machine keep
+    // theirs apart.
+    if (request.has_param("t"))
+      response.set_header("Set-Cookie",
+                          cookie_name + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
+    response.set_header("Content-Security-Policy",
+                        "default-src 'self'; img-src 'self' blob: data:; "
+                        "style-src 'self'; script-src 'self'; object-src 'none'");
+    response.set_content(reinterpret_cast<const char*>(file->bytes), file->size,
+                         file->content_type);
   }
 
-  // A route that names an input (and member), answered by `serve`; refusals
-  // become JSON errors with their status.
-  template <class Serve> void Answer(const char *pattern, Serve serve) {
-    server.Get(pattern, [this, serve](const httplib::Request &request,
-                                      httplib::Response &response) {
-      try {
-        serve(request, Find(request), response);
-      } catch (const Refusal &refusal) {
-        response.status = refusal.status;
-        response.set_content(
-            Json{{"error", refusal.reason}}.dump(
-                -1, ' ', false, Json::error_handler_t::replace),
-            "application/json");
-      }
-    });
+  void ServeInputs(const httplib::Request&, httplib::Response& response) {
+    response.set_content(Listing().dump(-1, ' ', false, Json::error_handler_t::replace),
+                         "application/json");
+  }
+
+  // Width, height, depth and palette size, the palette as 256 RGB triples,
+  // then one index a pixel, top row first.
+  void ServePicture(const httplib::Request& request, httplib::Response& response) {
+    std::uint16_t depth = 0;
+    const IndexedPicture picture = Decode(Find(request), depth);
+    std::string body(kPictureHeaderBytes + kPaletteBytes, '\0');
+    auto* head = reinterpret_cast<unsigned char*>(body.data());
+    WriteLe32(head, picture.width);
+    WriteLe32(head + 4, picture.height);
+    WriteLe32(head + 8, depth);
+    WriteLe32(head + 12, static_cast<std::uint32_t>(picture.palette.size()));
+    for (std::size_t i = 0; i < picture.palette.size() && i < kMaxPaletteSize; ++i) {
+      head[kPictureHeaderBytes + 3 * i] = picture.palette[i].red;
+      head[kPictureHeaderBytes + 3 * i + 1] = picture.palette[i].green;
+      head[kPictureHeaderBytes + 3 * i + 2] = picture.palette[i].blue;
+    }
+    body.append(reinterpret_cast<const char*>(picture.pixels.data()), picture.pixels.size());
+    response.set_content(std::move(body), "application/octet-stream");
+  }
+
+  void ServeThumbnail(const httplib::Request& request, httplib::Response& response) {
+    const Target target = Find(request);
+    const std::uint64_t key =
+        (std::uint64_t{static_cast<std::uint32_t>(target.input - inputs.data())} << 32) |
+        (target.member != nullptr
+             ? static_cast<std::uint32_t>(target.member - target.input->members.data())
+             : 0xFFFFFFFFu);
+    std::shared_ptr<const Bytes> png = thumbnails.Find(key);
+    if (png == nullptr) {
+      std::uint16_t depth = 0;
+      png = std::make_shared<const Bytes>(EncodePicture(
+          ShrinkPicture(Decode(target, depth), options.thumbnail_size), PictureFileType::kPng));
+      thumbnails.Put(key, png);
+    }
+    response.set_header("Cache-Control", "private, max-age=300");
+    response.set_content(reinterpret_cast<const char*>(png->data()), png->size(), "image/png");
+  }
+
+  // The member's or file's bytes as stored, or the picture as PNG or BMP.
+  void ServeDownload(const httplib::Request& request, httplib::Response& response) {
+    const Target target = Find(request);
+    const std::string form = request.matches[3].str();
+    const std::string name = NameOf(target);
+    if (form == "original") {
+      const Held held = BytesOf(target);
+      const std::span<const unsigned char> bytes = held.bytes();
+      response.set_header("Content-Disposition", AttachmentHeader(name));
+      response.set_content(reinterpret_cast<const char*>(bytes.data()), bytes.size(),
+                           "application/octet-stream");
+      return;
+    }
+    std::uint16_t depth = 0;
+    const IndexedPicture picture = Decode(target, depth);
+    const bool png = form == "png";
+    const Bytes file = EncodePicture(picture, png ? PictureFileType::kPng : PictureFileType::kBmp);
+    response.set_header("Content-Disposition",
+                        AttachmentHeader(StemOf(name) + (png ? ".png" : ".bmp")));
+    response.set_content(reinterpret_cast<const char*>(file.data()), file.size(),
+                         png ? "image/png" : "image/bmp");
+  }
+
+  // Every refusal, whichever layer makes it, reaches the page the same way:
+  // its status and a JSON body with the reason.
+  static void AnswerError(httplib::Response& response, int status, const std::string& reason) {
+    response.status = status;
+    response.set_content(
+        Json{{"error", reason}}.dump(-1, ' ', false, Json::error_handler_t::replace),
+        "application/json");
+  }
+
+  void Routes() {
+    using Handler = void (State::*)(const httplib::Request&, httplib::Response&);
+    const std::pair<const char*, Handler> routes[] = {
+        {R"(/|/([A-Za-z0-9_.-]+\.(?:html|css|js)))", &State::ServePage},
+        {"/api/inputs", &State::ServeInputs},
+        {R"(/api/picture/(\d+)(?:/(\d+))?)", &State::ServePicture},
+        {R"(/api/thumb/(\d+)(?:/(\d+))?)", &State::ServeThumbnail},
+        {R"(/download/(\d+)(?:/(\d+))?/(original|png|bmp))", &State::ServeDownload},
+    };
+    for (const auto& [pattern, handler] : routes)
+      server.Get(pattern,
+                 [this, handler](const httplib::Request& request, httplib::Response& response) {
+                   (this->*handler)(request, response);
+                 });
+
+    server.set_pre_routing_handler(
+        [this](const httplib::Request& request, httplib::Response& response) {
+          response.set_header("Cache-Control", "no-store");
+          response.set_header("X-Content-Type-Options", "nosniff");
+          response.set_header("Referrer-Policy", "no-referrer");
+          if (Authorised(request)) return httplib::Server::HandlerResponse::Unhandled;
+          AnswerError(response, 403, "this address needs the access token that vyn view printed");
+          return httplib::Server::HandlerResponse::Handled;
+        });
+    // Requests no route matches.
+    server.set_error_handler(httplib::Server::HandlerWithResponse(
+        [](const httplib::Request&, httplib::Response& response) {
+          if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+          AnswerError(response, response.status,
+                      response.status == 404 ? "there is nothing here" : "the request was refused");
+          return httplib::Server::HandlerResponse::Handled;
+        }));
+    server.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& response, std::exception_ptr failure) {
+          try {
+            std::rethrow_exception(failure);
+          } catch (const Refusal& refusal) {
+            AnswerError(response, refusal.status, refusal.what());
+          } catch (const std::bad_alloc&) {
+            AnswerError(response, 500, "out of memory");
+          } catch (const std::exception& error) {
+            AnswerError(response, 500, error.what());
+          } catch (...) {
+            AnswerError(response, 500, "the server failed");
+          }
+        });
   }
 };
 
-ViewServer::ViewServer(const PluginSet &plugins, std::vector<ViewInput> inputs,
-                       ViewOptions options, std::string token)
-    : state_(std::make_unique<State>(plugins, std::move(inputs), options,
-                                     std::move(token))) {
+ViewServer::ViewServer(const PluginSet& plugins, std::vector<ViewInput> inputs, ViewOptions options,
+                       std::string token)
+    : state_(std::make_unique<State>(plugins, std::move(inputs), options, std::move(token))) {
   state_->Routes();
 }
 
@@ -427,10 +383,9 @@ int ViewServer::Bind(int port) {
     bound = -1;
   }
   if (bound <= 0)
-    throw HostError(
-        port == 0 ? std::string("cannot listen on any port of 127.0.0.1")
-                  : "cannot listen on 127.0.0.1 port " + std::to_string(port) +
-                        " (in use, or not allowed)");
+    throw HostError(port == 0 ? std::string("cannot listen on any port of 127.0.0.1")
+                              : "cannot listen on 127.0.0.1 port " + std::to_string(port) +
+                                    " (in use, or not allowed)");
   state_->cookie_name = "vyn_token_" + std::to_string(bound);
   return bound;
 }
@@ -445,8 +400,7 @@ std::string MakeAccessToken() {
   std::string token;
   for (int i = 0; i < 4; ++i) {
     const std::uint32_t bits = source();
-    for (int shift = 0; shift < 32; shift += 4)
-      token += kHex[(bits >> shift) & 0xF];
+    for (int shift = 0; shift < 32; shift += 4) token += kHex[(bits >> shift) & 0xF];
   }
   return token;
 }
