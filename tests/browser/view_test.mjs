@@ -101,7 +101,7 @@ const step = async (name, body) => {
 
 try {
   await step('a request without the token gets 403', async () => {
-    for (const where of ['/', '/api/inputs', '/download/0/0/original', '/api/thumb/0/0']) {
+    for (const where of ['/api/inputs', '/download/0/0/original', '/api/thumb/0/0']) {
       assert.equal((await fetch(origin + where)).status, 403, where);
     }
     assert.equal((await fetch(origin + '/api/inputs?t=' + token.replace(/.$/, 'x'))).status, 403);
@@ -127,6 +127,7 @@ try {
 
   await step('the tree shows the archive\'s members by name', async () => {
     await page.waitForSelector('#tree .leaf');
+    assert.ok(!page.url().includes(token), 'the token is taken out of the address bar: ' + page.url());
     const names = await page.$$eval('#tree details:first-of-type .leaf .name', (es) => es.map((e) => e.textContent));
     assert.deepEqual(names, ['KNOWN.GP8', 'SAMPLE.GP8', 'notes.txt', 'BROKEN.GP8']);
     const kinds = await page.$$eval('#tree details:first-of-type .leaf .kind', (es) => es.map((e) => e.textContent));

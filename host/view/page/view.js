@@ -2,7 +2,20 @@
 // archive, and a picture shown pixel for pixel from its palette and indexes.
 'use strict';
 
-const token = new URLSearchParams(location.search).get('t') || '';
+// The access token comes in the address the viewer printed; the page keeps
+// it for this tab (a reload finds it again), takes it out of the address
+// bar and history, and sends it with each request. Never a cookie, which
+// the browser would hand to a page on any other port of this machine.
+const token = (() => {
+  const params = new URLSearchParams(location.search);
+  const given = params.get('t');
+  if (!given) return sessionStorage.getItem('vyn-token') || '';
+  sessionStorage.setItem('vyn-token', given);
+  params.delete('t');
+  const rest = params.toString();
+  history.replaceState(history.state, '', location.pathname + (rest ? '?' + rest : '') + location.hash);
+  return given;
+})();
 const $ = (id) => document.getElementById(id);
 
 const view = {
@@ -52,6 +65,12 @@ async function get(url) {
 
 function address(kind, item) {
   return '/' + kind + '/' + item.input.id + (item.member ? '/' + item.member.id : '');
+}
+
+// For what the browser fetches by itself (pictures in <img>, downloads),
+// which cannot carry a header.
+function withToken(url) {
+  return url + '?t=' + encodeURIComponent(token);
 }
 
 function element(tag, className, text) {
@@ -219,7 +238,7 @@ function loadThumb(cell) {
     cell.firstChild.replaceChildren(failed);
     cell.dataset.failed = '1';
   });
-  img.src = address('api/thumb', cell.item);
+  img.src = withToken(address('api/thumb', cell.item));
   cell.firstChild.appendChild(img);
 }
 
@@ -231,9 +250,9 @@ function select(item) {
   showPanel('item-panel');
   $('item-title').textContent = item.name;
   $('item-facts').textContent = sizeText(item.size) + (item.member ? ' in ' + item.input.name : '');
-  $('download-original').href = address('download', item) + '/original';
-  $('download-png').href = address('download', item) + '/png';
-  $('download-bmp').href = address('download', item) + '/bmp';
+  $('download-original').href = withToken(address('download', item) + '/original');
+  $('download-png').href = withToken(address('download', item) + '/png');
+  $('download-bmp').href = withToken(address('download', item) + '/bmp');
   $('download-png').hidden = $('download-bmp').hidden = !item.picture;
   showError(null);
   $('stage').hidden = $('picture-footer').hidden = true;
