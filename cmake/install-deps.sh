@@ -7,6 +7,9 @@ packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libpng-d
 # vyn view: its HTTP server and JSON, and the browser and Node.js that its
 # end-to-end test drives.
 packages="$packages pkg-config libcpp-httplib-dev nlohmann-json3-dev chromium nodejs curl"
+# A Japanese font, so that the browser test's screenshots show member names
+# and Shift-JIS text rather than empty boxes.
+packages="$packages fonts-ipafont-gothic"
 # Debian's npm is a package of its own; other builds of Node.js bring theirs.
 command -v npm >/dev/null 2>&1 || packages="$packages npm"
 # Sanitizers, fuzzing and memory checking.

@@ -10,6 +10,7 @@
 #include "host/formats/palette_mapping.h"
 #include "host/formats/palette_reduction.h"
 #include "host/formats/picture_io.h"
+#include "host/formats/picture_scaling.h"
 #include "host/host_error.h"
 #include "host_test_support.h"
 #include "picture_writers.h"
@@ -369,8 +370,9 @@ TEST(PictureFiles, TruncatedBmpsAreRefusedSayingWhatIsMissing) {
       EXPECT_TRUE(Contains(refusal, "is truncated: it needs ")) << what << ": " << refusal;
       const char* part = length < 18   ? "for its file header"
                          : length < 54 ? "for its 40-byte information header"
-                         : length < 54 + layout.table.size() * 4 ? "for its colour table of 2 entries"
-                                                               : "for its 3 rows of pixels";
+                         : length < 54 + layout.table.size() * 4
+                             ? "for its colour table of 2 entries"
+                             : "for its 3 rows of pixels";
       EXPECT_TRUE(Contains(refusal, part)) << what << ": " << refusal;
     }
   }
@@ -535,6 +537,38 @@ TEST(DibToPicture, RefusesWhatItCannotShow) {
   };
   for (const Case& c : cases)
     EXPECT_THROW(PictureFromDib(c.dib.header, c.dib.pixels), HostError) << c.what;
+}
+
+TEST(Thumbnails, LongestSideBoundedAspectKeptIndexesPicked) {
+  struct Case {
+    std::uint32_t width, height, longest;
+    std::uint32_t want_width, want_height;
+  };
+  const std::vector<Case> cases = {
+      {300, 200, 128, 128, 85},  // wider than tall
+      {10, 4000, 128, 1, 128},   // a side never shrinks to nothing
+      {128, 64, 128, 128, 64},   // fits already: unchanged
+      {7, 5, 2, 2, 1},
+  };
+  for (const Case& c : cases) {
+    IndexedPicture picture;
+    picture.width = c.width;
+    picture.height = c.height;
+    picture.palette.assign(256, Rgb{1, 2, 3});
+    picture.pixels.resize(std::size_t{c.width} * c.height);
+    for (std::uint32_t y = 0; y < c.height; ++y)
+      for (std::uint32_t x = 0; x < c.width; ++x)
+        picture.pixels[std::size_t{y} * c.width + x] = static_cast<std::uint8_t>(x * 3 + y * 5);
+    const IndexedPicture small = ShrinkPicture(picture, c.longest);
+    ASSERT_EQ(small.width, c.want_width) << c.width << "x" << c.height;
+    ASSERT_EQ(small.height, c.want_height) << c.width << "x" << c.height;
+    EXPECT_TRUE(small.palette == picture.palette);
+    // Each pixel is the one at the same fraction of the original.
+    for (std::uint32_t y = 0; y < small.height; ++y)
+      for (std::uint32_t x = 0; x < small.width; ++x)
+        EXPECT_EQ(small.At(x, y),
+                  picture.At(x * c.width / small.width, y * c.height / small.height));
+  }
 }
 
 TEST(PictureFiles, OutputTypeByExtension) {

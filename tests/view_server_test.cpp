@@ -93,27 +93,91 @@ class ViewServerTest : public ::testing::Test {
   std::thread serving_;
 };
 
-TEST_F(ViewServerTest, AnswersOnlyRequestsThatCarryTheToken) {
+TEST_F(ViewServerTest, AnswersOnlyRequestsThatCarryTheTokenAndNameThisHost) {
   Start();
-  for (const char* path : {"/", "/view.js", "/api/inputs", "/api/picture/0/0", "/api/thumb/0/0",
-                           "/download/0/1/original", "/no-such-thing"}) {
-    SCOPED_TRACE(path);
-    auto client = Client();
-    EXPECT_EQ(client.Get(path)->status, 403);
-    EXPECT_EQ(client.Get(std::string(path) + "?t=" + std::string(kToken).substr(1) + "0")->status,
-              403);
-    EXPECT_EQ(client.Get(path, {{"Cookie", "vyn_token=" + std::string(kToken)}})->status, 403)
-        << "a cookie of another port's viewer";
+  const std::string here = "127.0.0.1:" + std::to_string(port_);
+  const std::string token = kToken;
+  struct Case {
+    const char* what;
+    std::string path;
+    httplib::Headers headers;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"no token", "/api/inputs", {}, 403},
+      {"a token one digit off", "/api/inputs?t=" + token.substr(1) + "0", {}, 403},
+      {"a cookie, as an older viewer set it",
+       "/api/inputs",
+       {{"Cookie", "vyn_token_" + std::to_string(port_) + "=" + token}},
+       403},
+      {"the token in the header", "/api/inputs", {{"X-Vyn-Token", token}}, 200},
+      {"the token in the query", "/download/0/1/original?t=" + token, {}, 200},
+      {"no token for a path that is not there", "/no-such-thing", {}, 403},
+      {"another site's name",
+       "/api/inputs",
+       {{"Host", "evil.example:" + std::to_string(port_)}, {"X-Vyn-Token", token}},
+       403},
+      {"another port",
+       "/api/inputs",
+       {{"Host", "127.0.0.1:" + std::to_string(port_ + 1)}, {"X-Vyn-Token", token}},
+       403},
+      {"localhost",
+       "/api/inputs",
+       {{"Host", "localhost:" + std::to_string(port_)}, {"X-Vyn-Token", token}},
+       200},
+      // The page's own files hold nothing of the inputs; the page that
+      // loads them takes the token from its address.
+      {"the page", "/", {}, 200},
+      {"the page's script", "/view.js", {}, 200},
+      {"the page under another name",
+       "/",
+       {{"Host", "evil.example:" + std::to_string(port_)}},
+       403},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    httplib::Headers headers = c.headers;
+    headers.emplace("Accept-Encoding", "br, gzip, deflate");
+    const auto answer = Client().Get(c.path, headers);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, c.status);
+    EXPECT_FALSE(answer->has_header("Set-Cookie"));
+    EXPECT_FALSE(answer->has_header("Content-Encoding")) << "nothing is compressed on loopback";
+    EXPECT_EQ(answer->get_header_value("X-Frame-Options"), "DENY");
+    EXPECT_EQ(answer->get_header_value_count("Cache-Control"), 1u);
   }
-  // The page's own address sets the cookie that the rest then carries.
-  auto client = Client();
-  const auto page = client.Get(std::string("/?t=") + kToken);
-  ASSERT_EQ(page->status, 200);
-  const std::string cookie = page->get_header_value("Set-Cookie");
-  const std::string pair = cookie.substr(0, cookie.find(';'));
-  EXPECT_EQ(pair, "vyn_token_" + std::to_string(port_) + "=" + kToken);
-  EXPECT_EQ(client.Get("/api/inputs", {{"Cookie", pair}})->status, 200);
-  EXPECT_EQ(client.Get("/view.js", {{"X-Vyn-Token", kToken}})->status, 200);
+  const auto page = Client().Get("/");
+  EXPECT_NE(page->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
+            std::string::npos);
+}
+
+TEST_F(ViewServerTest, ServesOneRangeOfADownloadAtMost) {
+  Start();
+  const Bytes& whole = plain_[1].data;  // 3000 bytes
+  struct Case {
+    const char* range;
+    int status;
+    std::size_t first, count;
+  };
+  const std::vector<Case> cases = {
+      {"bytes=0-9", 206, 0, 10},
+      {"bytes=2990-", 206, 2990, 10},
+      {"bytes=-5", 206, 2995, 5},
+      {"bytes=100-99999", 206, 100, 2900},
+      {"bytes=0-9,20-29", 200, 0, 3000},  // several: the whole, never a multipart
+      {"bytes=0-0,0-0,0-0,0-0,0-0,0-0,0-0,0-0,0-0,0-0,0-0,0-0,0-0,0-0,0-0", 200, 0, 3000},
+      {"bytes=3000-", 416, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.range);
+    const auto answer =
+        Client().Get(std::string("/download/0/1/original?t=") + kToken, {{"Range", c.range}});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, c.status);
+    EXPECT_EQ(Bytes(answer->body.begin(), answer->body.end()),
+              Bytes(whole.begin() + static_cast<std::ptrdiff_t>(c.first),
+                    whole.begin() + static_cast<std::ptrdiff_t>(c.first + c.count)));
+  }
 }
 
 TEST_F(ViewServerTest, ServesTheInputsByNumberAndNothingElse) {
@@ -179,9 +243,7 @@ TEST_F(ViewServerTest, GivesPaletteAndIndexesTopRowFirst) {
 
 TEST_F(ViewServerTest, MembersSharingAPositionKeepTheirOwnBytes) {
   Start();
-  const auto get = [&](const std::string& path) {
-    return Client().Get(path + "?t=" + kToken);
-  };
+  const auto get = [&](const std::string& path) { return Client().Get(path + "?t=" + kToken); };
   const auto listing = nlohmann::json::parse(get("/api/inputs")->body);
   std::vector<bool> pictures;
   for (const auto& member : listing[4]["members"]) pictures.push_back(member["picture"]);

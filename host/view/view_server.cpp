@@ -1,17 +1,21 @@
 #include "host/view/view_server.h"
 
-#include <httplib.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <regex>
+#include <stdexcept>
+#include <unordered_map>
 
+#include "byte_order.h"
 #include "host/formats/picture_io.h"
+#include "host/formats/picture_scaling.h"
 #include "host/host_error.h"
 #include "host/plugins/archive_members.h"
+#include "host/view/http_server.h"
 #include "host/view/page_files.h"
 #include "host/view/thumbnail_cache.h"
 
@@ -25,14 +29,10 @@ constexpr std::size_t kPaletteBytes = 3 * kMaxPaletteSize;
 
 // A request that cannot be answered as asked, with the status and the
 // reason the page shows.
-struct Refusal {
+struct Refusal : std::runtime_error {
+  Refusal(int code, const std::string& reason) : std::runtime_error(reason), status(code) {}
   int status;
-  std::string reason;
 };
-
-void PutU32(std::string& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((value >> shift) & 0xFF);
-}
 
 std::string StemOf(const std::string& name) {
   const std::size_t dot = name.rfind('.');
@@ -70,20 +70,6 @@ bool SameToken(const std::string& given, const std::string& token) {
   return difference == 0;
 }
 
-std::string CookieValue(const std::string& header, const std::string& name) {
-  std::size_t at = 0;
-  while (at < header.size()) {
-    while (at < header.size() && (header[at] == ' ' || header[at] == ';')) ++at;
-    const std::size_t end = std::min(header.find(';', at), header.size());
-    const std::string pair = header.substr(at, end - at);
-    if (pair.size() > name.size() && pair.compare(0, name.size(), name) == 0 &&
-        pair[name.size()] == '=')
-      return pair.substr(name.size() + 1);
-    at = end;
-  }
-  return {};
-}
-
 }  // namespace
 
 struct ViewServer::State {
@@ -91,14 +77,19 @@ struct ViewServer::State {
   std::vector<ViewInput> inputs;
   ViewOptions options;
   std::string token;
-  std::string cookie_name = "vyn_token";
-  httplib::Server server;
+  int port = 0;
+  std::unique_ptr<HttpServer> server;
   ThumbnailCache thumbnails;
   // The archive plug-in keeps what IsSupported decided and what it last
   // looked up in process-wide variables: one recognition and the listing or
   // extraction that relies on it run under this lock, never interleaved
   // with another request's.
   std::mutex archive_lock;
+  // Why a member's thumbnail could not be made, so that asking again (as
+  // the page does to show the reason) decodes nothing. At most one entry a
+  // member.
+  std::mutex failures_lock;
+  std::unordered_map<std::uint64_t, Refusal> failed_thumbnails;
 
   State(const PluginSet& set, std::vector<ViewInput> given, ViewOptions chosen, std::string key)
       : plugins(set),
@@ -107,11 +98,20 @@ struct ViewServer::State {
         token(std::move(key)),
         thumbnails(chosen.thumbnail_budget) {}
 
-  bool Authorised(const httplib::Request& request) const {
-    if (request.has_param("t")) return SameToken(request.get_param_value("t"), token);
-    if (request.has_header("X-Vyn-Token"))
-      return SameToken(request.get_header_value("X-Vyn-Token"), token);
-    return SameToken(CookieValue(request.get_header_value("Cookie"), cookie_name), token);
+  // The page holds the token and sends it with each request in a header;
+  // links it cannot give a header (downloads) carry it in the query. Never
+  // a cookie: the browser would give that to a page on any other port.
+  bool Authorised(const HttpRequest& request) const {
+    if (request.HasParam("t")) return SameToken(request.Param("t"), token);
+    return SameToken(request.Header("x-vyn-token"), token);
+  }
+
+  // Only the names this server is reached by: a page that a rebound DNS
+  // name brought here says its own name.
+  bool HostIsOurs(const HttpRequest& request) const {
+    const std::string host = request.Header("host");
+    const std::string suffix = ":" + std::to_string(port);
+    return host == kLoopback + suffix || host == "localhost" + suffix;
   }
 
   // The input and member a request's path numbers, when they exist.
@@ -120,9 +120,9 @@ struct ViewServer::State {
     const ViewInput* input = nullptr;
     const ViewMember* member = nullptr;
   };
-  Target Find(const httplib::Request& request) const {
+  Target Find(const HttpRequest& request) const {
     const auto number = [&](std::size_t group, std::size_t limit) -> std::size_t {
-      const std::string text = request.matches[static_cast<int>(group)].str();
+      const std::string text = request.matches[group];
       if (text.empty() || text.size() > 9) return limit;
       const std::size_t value = std::stoul(text);
       return value < limit ? value : limit;
@@ -130,7 +130,7 @@ struct ViewServer::State {
     const std::size_t i = number(1, inputs.size());
     if (i == inputs.size()) throw Refusal{404, "there is no such input"};
     Target target{&inputs[i], nullptr};
-    const bool has_member = request.matches[2].matched && request.matches[2].length() > 0;
+    const bool has_member = !request.matches[2].empty();
     if (target.input->kind == ViewInput::Kind::kArchive) {
       if (!has_member) throw Refusal{404, "an archive has members; name one by its number"};
       const std::size_t m = number(2, target.input->members.size());
@@ -200,31 +200,6 @@ struct ViewServer::State {
     }
   }
 
-  // At most thumbnail_size pixels on its longest side, by nearest neighbour.
-  IndexedPicture Shrink(const IndexedPicture& picture) const {
-    const std::uint32_t longest = std::max(picture.width, picture.height);
-    if (longest <= options.thumbnail_size) return picture;
-    IndexedPicture small;
-    small.palette = picture.palette;
-    const auto scaled = [&](std::uint32_t side) {
-      return static_cast<std::uint32_t>(
-          std::max<std::uint64_t>(1, std::uint64_t{side} * options.thumbnail_size / longest));
-    };
-    small.width = scaled(picture.width);
-    small.height = scaled(picture.height);
-    small.pixels.resize(std::size_t{small.width} * small.height);
-    for (std::uint32_t y = 0; y < small.height; ++y) {
-      const auto from_y =
-          static_cast<std::uint32_t>(std::uint64_t{y} * picture.height / small.height);
-      for (std::uint32_t x = 0; x < small.width; ++x) {
-        const auto from_x =
-            static_cast<std::uint32_t>(std::uint64_t{x} * picture.width / small.width);
-        small.pixels[std::size_t{y} * small.width + x] = picture.At(from_x, from_y);
-      }
-    }
-    return small;
-  }
-
   Json Listing() const {
     Json list = Json::array();
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -250,175 +225,180 @@ struct ViewServer::State {
     return list;
   }
 
-  void Routes() {
-    server.set_pre_routing_handler(
-        [this](const httplib::Request& request, httplib::Response& response) {
-          response.set_header("Cache-Control", "no-store");
-          response.set_header("X-Content-Type-Options", "nosniff");
-          response.set_header("Referrer-Policy", "no-referrer");
-          if (Authorised(request)) return httplib::Server::HandlerResponse::Unhandled;
-          response.status = 403;
-          response.set_content(
-              Json{{"error", "this address needs the access token that vyn view printed"}}.dump(
-                  -1, ' ', false, Json::error_handler_t::replace),
-              "application/json");
-          return httplib::Server::HandlerResponse::Handled;
-        });
-    server.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request&, httplib::Response& response) {
-          if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-          response.set_content(Json{{"error", response.status == 404 ? "there is nothing here"
-                                                                     : "the request was refused"}}
-                                   .dump(-1, ' ', false, Json::error_handler_t::replace),
-                               "application/json");
-          return httplib::Server::HandlerResponse::Handled;
-        }));
-    server.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& response, std::exception_ptr failure) {
-          std::string reason = "the server failed";
-          try {
-            std::rethrow_exception(failure);
-          } catch (const std::bad_alloc&) {
-            reason = "out of memory";
-          } catch (const std::exception& error) {
-            reason = error.what();
-          } catch (...) {
-          }
-          response.status = 500;
-          response.set_content(
-              Json{{"error", reason}}.dump(-1, ' ', false, Json::error_handler_t::replace),
-              "application/json");
-        });
+  // ---- Routes: each answers one kind of request, or throws a Refusal.
 
-    server.Get(R"(/|/([A-Za-z0-9_.-]+\.(?:html|css|js)))", [this](const httplib::Request& request,
-                                                                  httplib::Response& response) {
-      const std::string name = request.matches[1].matched ? request.matches[1].str() : "index.html";
-      const PageFile* file = FindPageFile(name);
-      if (file == nullptr) {
-        response.status = 404;
-        return;
-      }
-      // Everything the page asks for afterwards carries the token
-      // in this cookie, named after the port so that two viewers
-      // on one machine keep theirs apart.
-      if (request.has_param("t"))
-        response.set_header("Set-Cookie",
-                            cookie_name + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
-      response.set_header("Content-Security-Policy",
-                          "default-src 'self'; img-src 'self' blob: data:; "
-                          "style-src 'self'; script-src 'self'; object-src 'none'");
-      response.set_content(reinterpret_cast<const char*>(file->bytes), file->size,
-                           file->content_type);
-    });
-    server.Get("/api/inputs", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_content(Listing().dump(-1, ' ', false, Json::error_handler_t::replace),
-                           "application/json");
-    });
-    Answer(R"(/api/picture/(\d+)(?:/(\d+))?)", [this](const httplib::Request&, const Target& target,
-                                                      httplib::Response& response) {
-      std::uint16_t depth = 0;
-      const IndexedPicture picture = Decode(target, depth);
-      std::string body;
-      body.reserve(kPictureHeaderBytes + kPaletteBytes + picture.pixels.size());
-      PutU32(body, picture.width);
-      PutU32(body, picture.height);
-      PutU32(body, depth);
-      PutU32(body, static_cast<std::uint32_t>(picture.palette.size()));
-      for (std::size_t i = 0; i < kMaxPaletteSize; ++i) {
-        const Rgb colour = i < picture.palette.size() ? picture.palette[i] : Rgb{};
-        body += static_cast<char>(colour.red);
-        body += static_cast<char>(colour.green);
-        body += static_cast<char>(colour.blue);
-      }
-      body.append(reinterpret_cast<const char*>(picture.pixels.data()), picture.pixels.size());
-      response.set_content(std::move(body), "application/octet-stream");
-    });
-    Answer(R"(/api/thumb/(\d+)(?:/(\d+))?)", [this](const httplib::Request&, const Target& target,
-                                                    httplib::Response& response) {
-      const std::uint64_t key =
-          (std::uint64_t{static_cast<std::uint32_t>(target.input - inputs.data())} << 32) |
-          (target.member != nullptr
-               ? static_cast<std::uint32_t>(target.member - target.input->members.data())
-               : 0xFFFFFFFFu);
-      std::shared_ptr<const Bytes> png = thumbnails.Find(key);
-      if (png == nullptr) {
-        std::uint16_t depth = 0;
-        png = std::make_shared<const Bytes>(
-            EncodePicture(Shrink(Decode(target, depth)), PictureFileType::kPng));
-        thumbnails.Put(key, png);
-      }
-      response.set_header("Cache-Control", "private, max-age=300");
-      response.set_content(reinterpret_cast<const char*>(png->data()), png->size(), "image/png");
-    });
-    Answer(
-        R"(/download/(\d+)(?:/(\d+))?/(original|png|bmp))",
-        [this](const httplib::Request& request, const Target& target, httplib::Response& response) {
-          const std::string form = request.matches[3].str();
-          const std::string name = NameOf(target);
-          if (form == "original") {
-            const Held held = BytesOf(target);
-            const std::span<const unsigned char> bytes = held.bytes();
-            response.set_header("Content-Disposition", AttachmentHeader(name));
-            response.set_content(reinterpret_cast<const char*>(bytes.data()), bytes.size(),
-                                 "application/octet-stream");
-            return;
-          }
-          std::uint16_t depth = 0;
-          const IndexedPicture picture = Decode(target, depth);
-          const bool png = form == "png";
-          const Bytes file =
-              EncodePicture(picture, png ? PictureFileType::kPng : PictureFileType::kBmp);
-          response.set_header("Content-Disposition",
-                              AttachmentHeader(StemOf(name) + (png ? ".png" : ".bmp")));
-          response.set_content(reinterpret_cast<const char*>(file.data()), file.size(),
-                               png ? "image/png" : "image/bmp");
-        });
+  void ServePage(const HttpRequest& request, HttpResponse& response) {
+    const std::string name = request.matches[1].empty() ? "index.html" : request.matches[1];
+    const PageFile* file = FindPageFile(name);
+    if (file == nullptr) throw Refusal{404, "there is nothing here"};
+    response.SetHeader("Content-Security-Policy",
+                       "default-src 'self'; img-src 'self' blob: data:; "
+                       "style-src 'self'; script-src 'self'; object-src 'none'; "
+                       "frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
+    Reply(response, std::string(reinterpret_cast<const char*>(file->bytes), file->size),
+          file->content_type);
   }
 
-  // A route that names an input (and member), answered by `serve`; refusals
-  // become JSON errors with their status.
-  template <class Serve>
-  void Answer(const char* pattern, Serve serve) {
-    server.Get(pattern,
-               [this, serve](const httplib::Request& request, httplib::Response& response) {
-                 try {
-                   serve(request, Find(request), response);
-                 } catch (const Refusal& refusal) {
-                   response.status = refusal.status;
-                   response.set_content(Json{{"error", refusal.reason}}.dump(
-                                            -1, ' ', false, Json::error_handler_t::replace),
-                                        "application/json");
-                 }
-               });
+  void ServeInputs(const HttpRequest&, HttpResponse& response) {
+    Reply(response, Listing().dump(-1, ' ', false, Json::error_handler_t::replace),
+          "application/json");
+  }
+
+  // Width, height, depth and palette size, the palette as 256 RGB triples,
+  // then one index a pixel, top row first.
+  void ServePicture(const HttpRequest& request, HttpResponse& response) {
+    std::uint16_t depth = 0;
+    const IndexedPicture picture = Decode(Find(request), depth);
+    std::string body(kPictureHeaderBytes + kPaletteBytes, '\0');
+    auto* head = reinterpret_cast<unsigned char*>(body.data());
+    WriteLe32(head, picture.width);
+    WriteLe32(head + 4, picture.height);
+    WriteLe32(head + 8, depth);
+    WriteLe32(head + 12, static_cast<std::uint32_t>(picture.palette.size()));
+    for (std::size_t i = 0; i < picture.palette.size() && i < kMaxPaletteSize; ++i) {
+      head[kPictureHeaderBytes + 3 * i] = picture.palette[i].red;
+      head[kPictureHeaderBytes + 3 * i + 1] = picture.palette[i].green;
+      head[kPictureHeaderBytes + 3 * i + 2] = picture.palette[i].blue;
+    }
+    body.append(reinterpret_cast<const char*>(picture.pixels.data()), picture.pixels.size());
+    Reply(response, std::move(body), "application/octet-stream");
+  }
+
+  void ServeThumbnail(const HttpRequest& request, HttpResponse& response) {
+    const Target target = Find(request);
+    const std::uint64_t key =
+        (std::uint64_t{static_cast<std::uint32_t>(target.input - inputs.data())} << 32) |
+        (target.member != nullptr
+             ? static_cast<std::uint32_t>(target.member - target.input->members.data())
+             : 0xFFFFFFFFu);
+    {
+      const std::lock_guard lock(failures_lock);
+      const auto failed = failed_thumbnails.find(key);
+      if (failed != failed_thumbnails.end()) throw failed->second;
+    }
+    std::shared_ptr<const Bytes> png = thumbnails.Find(key);
+    if (png == nullptr) {
+      std::uint16_t depth = 0;
+      try {
+        png = std::make_shared<const Bytes>(EncodePicture(
+            ShrinkPicture(Decode(target, depth), options.thumbnail_size), PictureFileType::kPng));
+      } catch (const Refusal& refusal) {
+        const std::lock_guard lock(failures_lock);
+        failed_thumbnails.emplace(key, refusal);
+        throw;
+      }
+      thumbnails.Put(key, png);
+    }
+    response.SetHeader("Cache-Control", "private, max-age=300");
+    Reply(response, std::string(png->begin(), png->end()), "image/png");
+  }
+
+  // The member's or file's bytes as stored, or the picture as PNG or BMP.
+  void ServeDownload(const HttpRequest& request, HttpResponse& response) {
+    const Target target = Find(request);
+    const std::string& form = request.matches[3];
+    const std::string name = NameOf(target);
+    if (form == "original") {
+      const Held held = BytesOf(target);
+      const std::span<const unsigned char> bytes = held.bytes();
+      response.SetHeader("Content-Disposition", AttachmentHeader(name));
+      response.ranges = true;
+      Reply(response, std::string(bytes.begin(), bytes.end()), "application/octet-stream");
+      return;
+    }
+    std::uint16_t depth = 0;
+    const IndexedPicture picture = Decode(target, depth);
+    const bool png = form == "png";
+    const Bytes file = EncodePicture(picture, png ? PictureFileType::kPng : PictureFileType::kBmp);
+    response.SetHeader("Content-Disposition",
+                       AttachmentHeader(StemOf(name) + (png ? ".png" : ".bmp")));
+    response.ranges = true;
+    Reply(response, std::string(file.begin(), file.end()), png ? "image/png" : "image/bmp");
+  }
+
+  static void Reply(HttpResponse& response, std::string body, const std::string& type) {
+    response.body = std::move(body);
+    response.content_type = type;
+  }
+
+  // Every refusal, whichever layer makes it, reaches the page the same way:
+  // its status and a JSON body with the reason.
+  static void AnswerError(HttpResponse& response, int status, const std::string& reason) {
+    response.status = status;
+    Reply(response, Json{{"error", reason}}.dump(-1, ' ', false, Json::error_handler_t::replace),
+          "application/json");
+  }
+
+  struct Route {
+    std::regex pattern;
+    void (State::*handler)(const HttpRequest&, HttpResponse&);
+    bool needs_token;  // the page's own files hold nothing of the inputs
+  };
+  std::vector<Route> routes = {
+      {std::regex(R"(/|/([A-Za-z0-9_.-]+\.(?:html|css|js)))"), &State::ServePage, false},
+      {std::regex("/api/inputs"), &State::ServeInputs, true},
+      {std::regex(R"(/api/picture/(\d+)(?:/(\d+))?)"), &State::ServePicture, true},
+      {std::regex(R"(/api/thumb/(\d+)(?:/(\d+))?)"), &State::ServeThumbnail, true},
+      {std::regex(R"(/download/(\d+)(?:/(\d+))?/(original|png|bmp))"), &State::ServeDownload, true},
+  };
+
+  void Dispatch(const HttpRequest& asked, HttpResponse& response) {
+    response.SetHeader("Cache-Control", "no-store");
+    response.SetHeader("X-Content-Type-Options", "nosniff");
+    response.SetHeader("Referrer-Policy", "no-referrer");
+    response.SetHeader("X-Frame-Options", "DENY");
+    try {
+      if (!HostIsOurs(asked))
+        throw Refusal{403, "this viewer answers only to 127.0.0.1:" + std::to_string(port) +
+                               " and localhost:" + std::to_string(port)};
+      for (const Route& route : routes) {
+        std::smatch found;
+        if (!std::regex_match(asked.path, found, route.pattern)) continue;
+        if (route.needs_token && !Authorised(asked))
+          throw Refusal{403, "this address needs the access token that vyn view printed"};
+        HttpRequest request = asked;
+        for (std::size_t i = 0; i < found.size(); ++i) request.matches.push_back(found[i].str());
+        (this->*route.handler)(request, response);
+        return;
+      }
+      throw Refusal{Authorised(asked) ? 404 : 403, Authorised(asked)
+                                                       ? "there is nothing here"
+                                                       : "this address needs the access token "
+                                                         "that vyn view printed"};
+    } catch (const Refusal& refusal) {
+      AnswerError(response, refusal.status, refusal.what());
+    } catch (const std::bad_alloc&) {
+      AnswerError(response, 500, "out of memory");
+    } catch (const std::exception& error) {
+      AnswerError(response, 500, error.what());
+    }
   }
 };
 
 ViewServer::ViewServer(const PluginSet& plugins, std::vector<ViewInput> inputs, ViewOptions options,
                        std::string token)
     : state_(std::make_unique<State>(plugins, std::move(inputs), options, std::move(token))) {
-  state_->Routes();
+  state_->server = std::make_unique<HttpServer>(
+      HttpLimits{}, [state = state_.get()](const HttpRequest& request, HttpResponse& response) {
+        state->Dispatch(request, response);
+      });
 }
 
 ViewServer::~ViewServer() = default;
 
 int ViewServer::Bind(int port) {
-  int bound = port;
-  if (port == 0) {
-    bound = state_->server.bind_to_any_port(kLoopback);
-  } else if (!state_->server.bind_to_port(kLoopback, port)) {
-    bound = -1;
-  }
+  const int bound = state_->server->Bind(kLoopback, port);
   if (bound <= 0)
     throw HostError(port == 0 ? std::string("cannot listen on any port of 127.0.0.1")
                               : "cannot listen on 127.0.0.1 port " + std::to_string(port) +
                                     " (in use, or not allowed)");
-  state_->cookie_name = "vyn_token_" + std::to_string(bound);
+  state_->port = bound;
   return bound;
 }
 
-void ViewServer::Serve() { state_->server.listen_after_bind(); }
+void ViewServer::Serve() { state_->server->Serve(); }
 
-void ViewServer::Stop() { state_->server.stop(); }
+void ViewServer::Stop() { state_->server->Stop(); }
 
 std::string MakeAccessToken() {
   std::random_device source;

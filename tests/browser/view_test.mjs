@@ -56,7 +56,9 @@ execFileSync(path.join(bin, 'vyn-sample'), [fixtures], { stdio: 'pipe' });
 vyn('encode', 'known.bmp', '-o', 'KNOWN.GP8');
 vyn('encode', 'sample.png', '-o', 'SAMPLE.GP8');
 fs.writeFileSync(file('BROKEN.GP8'), fs.readFileSync(file('SAMPLE.GP8')).subarray(0, 300));
-vyn('pack', '-o', 'test.ARC', '--scramble', 'KNOWN.GP8', 'SAMPLE.GP8', 'notes.txt', 'BROKEN.GP8');
+// Japanese text as its makers store it, in Shift-JIS: 日本語のテキスト
+fs.writeFileSync(file('sjis.txt'), Buffer.from('93fa967b8cea82cc8365834c8358836700', 'hex').subarray(0, 16));
+vyn('pack', '-o', 'test.ARC', '--scramble', 'KNOWN.GP8', 'SAMPLE.GP8', 'notes.txt', 'BROKEN.GP8', 'sjis.txt');
 vyn('convert', 'KNOWN.GP8', '-o', 'known-back.png');
 // 10,240 members: the sample picture under 10,240 names.
 const many = path.join(fixtures, 'many');
@@ -101,14 +103,14 @@ const step = async (name, body) => {
 
 try {
   await step('a request without the token gets 403', async () => {
-    for (const where of ['/', '/api/inputs', '/download/0/0/original', '/api/thumb/0/0']) {
+    for (const where of ['/api/inputs', '/download/0/0/original', '/api/thumb/0/0']) {
       assert.equal((await fetch(origin + where)).status, 403, where);
     }
     assert.equal((await fetch(origin + '/api/inputs?t=' + token.replace(/.$/, 'x'))).status, 403);
   });
   await step('a path outside the inputs gets 404', async () => {
     for (const where of ['/etc/passwd', '/../../etc/passwd', '/download/9/0/original',
-                         '/download/0/99/original', '/api/picture/0/4', '/fixtures/KNOWN.GP8']) {
+                         '/download/0/99/original', '/api/picture/0/5', '/fixtures/KNOWN.GP8']) {
       assert.equal((await fetch(origin + where + '?t=' + token)).status, 404, where);
     }
   });
@@ -127,10 +129,11 @@ try {
 
   await step('the tree shows the archive\'s members by name', async () => {
     await page.waitForSelector('#tree .leaf');
+    assert.ok(!page.url().includes(token), 'the token is taken out of the address bar: ' + page.url());
     const names = await page.$$eval('#tree details:first-of-type .leaf .name', (es) => es.map((e) => e.textContent));
-    assert.deepEqual(names, ['KNOWN.GP8', 'SAMPLE.GP8', 'notes.txt', 'BROKEN.GP8']);
+    assert.deepEqual(names, ['KNOWN.GP8', 'SAMPLE.GP8', 'notes.txt', 'BROKEN.GP8', 'sjis.txt']);
     const kinds = await page.$$eval('#tree details:first-of-type .leaf .kind', (es) => es.map((e) => e.textContent));
-    assert.deepEqual(kinds, ['picture', 'picture', 'data', 'picture']);
+    assert.deepEqual(kinds, ['picture', 'picture', 'data', 'picture', 'data']);
   });
 
   const readCanvas = () => page.evaluate(() => {
@@ -202,7 +205,7 @@ const download = async (selector) => {
   await step('keys move between members', async () => {
     await page.keyboard.press('k');
     await until(async () => (await page.textContent('#item-title')) === 'notes.txt');
-    assert.match(await page.textContent('#item-error'), /not a picture/);
+    await page.waitForSelector('#text-view:not([hidden])');
     await page.keyboard.press('ArrowUp');
     await until(async () => (await page.textContent('#item-title')) === 'SAMPLE.GP8');
     await until(async () => (await page.textContent('#item-facts')).includes('320 × 200'));
@@ -214,6 +217,28 @@ const download = async (selector) => {
     });
     assert.equal(await page.textContent('#zoom-level'), fit + 'x');
     await page.screenshot({ path: path.join(artifacts, 'picture-fitted.png') });
+  });
+  await step('a picture chosen and left at once never shows in the next member\'s pane', async () => {
+    await page.evaluate(() => {
+      const leaf = (name) => [...document.querySelectorAll('#tree .leaf')].find((e) => e.querySelector('.name').textContent === name);
+      leaf('SAMPLE.GP8').click();
+      leaf('notes.txt').click();
+    });
+    await page.waitForSelector('#text-view:not([hidden])');
+    await page.waitForTimeout(500);  // the picture's answer has come by now
+    assert.equal(await page.textContent('#item-title'), 'notes.txt');
+    assert.ok(await page.isHidden('#stage'));
+    assert.ok(await page.isHidden('#picture-footer'));
+    assert.ok(await page.isHidden('#zoom-tools'));
+    assert.doesNotMatch(await page.textContent('#item-facts'), /320 × 200/);
+  });
+  await step('a Shift-JIS member reads as Japanese text, and as hex', async () => {
+    await page.click('#tree .leaf:has-text("sjis.txt")');
+    await until(async () => (await page.textContent('#text-body')) === '日本語のテキスト');
+    await page.screenshot({ path: path.join(artifacts, 'text-preview.png') });
+    await page.selectOption('#text-mode', 'hex');
+    assert.match(await page.textContent('#text-body'), /^00000000  93 fa 96 7b 8c ea 82 cc/);
+    await page.selectOption('#text-mode', 'text');
   });
   await step('the archive view shows thumbnails, and why one cannot be made', async () => {
     await page.click('#tree details:first-of-type summary');
@@ -228,13 +253,19 @@ const download = async (selector) => {
     await until(async () => (await page.locator('#grid img[data-loaded]').count()) >= 12, 5);
     const first = Date.now() - t0;
     // Browse: scroll far down a few times, and to the end.
+    const t1 = Date.now();
     for (let i = 0; i < 5; ++i) {
       await page.evaluate(() => { const p = document.getElementById('grid-panel'); p.scrollTop += 20000; });
       await page.waitForTimeout(200);
     }
     await page.evaluate(() => { const p = document.getElementById('grid-panel'); p.scrollTop = p.scrollHeight; });
-    await page.waitForTimeout(500);
+    await page.waitForSelector('#grid .cell[title^="P10239.GP8"]');
+    const toEnd = Date.now() - t1 - 5 * 200;
     const cells = await page.$$eval('#grid .cell', (es) => es.length);
+    const elements = await page.evaluate(() => document.getElementsByTagName('*').length);
+    assert.ok(cells < 400, cells + ' cells in the page: only the rows in sight belong there');
+    assert.ok(elements < 3000, elements + ' elements in the page');
+    console.log(`figure: to the end of the 10,240-member grid: ${toEnd} ms beyond the pauses; ${cells} cells, ${elements} elements in the page`);
     const status = fs.readFileSync(`/proc/${server.pid}/status`, 'utf8');
     const rss = (key) => (status.match(new RegExp(key + ':\\s+(\\d+) kB')) || [])[1];
     console.log(`figure: vyn view start-up with 10,245 members listed and classified: ${startup} ms`);
@@ -242,6 +273,31 @@ const download = async (selector) => {
     console.log(`figure: server memory while browsing it: ${Math.round(rss('VmRSS') / 1024)} MiB resident, ` +
                 `${Math.round(rss('VmHWM') / 1024)} MiB at most (${cells} cells made so far)`);
     await page.screenshot({ path: path.join(artifacts, 'big-archive.png') });
+  });
+  await step('back from a member to the grid where it was left, and through history', async () => {
+    await page.evaluate(() => { document.getElementById('grid-panel').scrollTop = 20000; });
+    await page.waitForTimeout(100);
+    const top = await page.evaluate(() => document.getElementById('grid-panel').scrollTop);
+    const cell = page.locator('#grid .cell').nth(40);
+    const name = await cell.getAttribute('title');
+    await cell.click();
+    await until(async () => name.startsWith(await page.textContent('#item-title')));
+    await page.keyboard.press('Escape');
+    await page.waitForSelector('#grid-panel:not([hidden])');
+    assert.equal(await page.evaluate(() => document.getElementById('grid-panel').scrollTop), top);
+    await page.goForward();
+    await until(async () => name.startsWith(await page.textContent('#item-title')));
+    await page.reload();
+    await until(async () => name.startsWith(await page.textContent('#item-title')));
+    await page.goBack();
+    await page.waitForSelector('#grid-panel:not([hidden])');
+    assert.equal(await page.textContent('#grid-title'), 'BIG.ARC');
+  });
+  await step('a filter narrows the grid to the names that hold it', async () => {
+    await page.fill('#grid-filter', 'P0001');
+    await until(async () => (await page.locator('#grid .cell').count()) === 10);
+    assert.match(await page.textContent('#grid-count'), /10,?240 members; 10 shown/);
+    await page.screenshot({ path: path.join(artifacts, 'filtered.png') });
   });
   await step('no script errors in the page', async () => assert.deepEqual(pageErrors, []));
 } finally {
