@@ -92,7 +92,7 @@ TEST_F(VynCommandLine, BadUsageExitsWithTwo) {
       {},
       {"frobnicate"},
       {"list"},
-      {"list", text, "more"},
+      {"convert", text, text, "-o", dir_.File("one.png")},
       {"list", "--bogus", text},
       {"identify"},
       {"pack", text, text},
@@ -136,6 +136,80 @@ TEST_F(VynCommandLine, PluginsAreFoundBesideVynInTheOptionOrTheEnvironment) {
   SetEnvironment("VYN_PLUGINS", empty);
   EXPECT_EQ(Vyn({"plugins"}).status, 1);
   EXPECT_EQ(Vyn({"--plugins", ProgramDirectory(), "plugins"}).status, 0);
+}
+
+// Every file below a directory, relative to it, with "/" between folders.
+std::set<std::string> FilesBelow(const std::string& directory) {
+  std::set<std::string> files;
+  if (!std::filesystem::exists(directory)) return files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(directory))
+    if (e.is_regular_file())
+      files.insert(e.path().lexically_relative(directory).generic_string());
+  return files;
+}
+
+// Commands over folders: the archives and pictures among the files, by
+// content, each input's results in a folder of its own; one damaged archive
+// is said, the others are done, and the command exits 1.
+TEST_F(VynCommandLine, BatchesGoThroughFoldersAndPastADamagedArchive) {
+  const std::string picture =
+      Write("p.png", EncodePicture(MakePicture(PictureKind::kGradient, 9, 7, 40),
+                                   PictureFileType::kPng));
+  const std::string game = dir_.File("game");
+  std::filesystem::create_directories(game + "/sub/deeper");
+  ASSERT_EQ(Vyn({"encode", picture, "-o", game + "/sub/b.GP8"}).status, 0);
+  const std::string text = Write("c.txt", TextBytes("text"));
+  ASSERT_EQ(Vyn({"pack", "-o", game + "/a.ARC", game + "/sub/b.GP8", text}).status, 0);
+  ASSERT_EQ(Vyn({"pack", "-o", game + "/sub/deeper/c.ARC", text, game + "/sub/b.GP8"}).status, 0);
+  std::vector<ArcMember> members;
+  for (int i = 0; i < 120; ++i) members.push_back({"M" + std::to_string(i) + ".T", {}});
+  Bytes cut = BuildArchive(members);
+  cut.resize(4 + 100 * 20);  // recognised, but its directory cannot be listed
+  WriteBytes(game + "/sub/cut.ARC", cut);
+  WriteBytes(game + "/notes.txt", TextBytes("not an archive"));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string summary;
+    std::set<std::string> files;  // below the output directory, "out"
+  };
+  const std::string out = dir_.File("out");
+  const std::vector<Case> cases = {
+      {{"convert", "-r", game, "-o", out},
+       1,
+       "converted 4 files: 3 done, 1 failed\n",
+       {"a/b.png", "sub/b.png", "sub/deeper/c/b.png"}},
+      {{"convert", game, "-o", out}, 0, "converted 1 file: 1 done, 0 failed\n", {"a/b.png"}},
+      {{"extract", "-r", game, "-o", out},
+       1,
+       "extracted from 3 archives: 2 done, 1 failed\n",
+       {"a/b.GP8", "a/c.txt", "sub/deeper/c/b.GP8", "sub/deeper/c/c.txt"}},
+      {{"extract", game + "/a.ARC", game + "/sub/deeper/c.ARC", "*.txt", "-o", out},
+       0,
+       "extracted from 2 archives: 2 done, 0 failed\n",
+       {"a/c.txt", "c/c.txt"}},
+      {{"list", "-r", game}, 1, "listed 3 archives: 2 done, 1 failed\n", {}},
+      {{"test", "-r", game}, 1, "tested 4 files: 3 done, 1 failed\n", {}},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(out);
+    const VynRun run = Vyn(c.args);
+    EXPECT_EQ(run.status, c.status) << c.args[0] << run.err;
+    EXPECT_TRUE(run.out.size() >= c.summary.size() &&
+                run.out.compare(run.out.size() - c.summary.size(), c.summary.size(), c.summary) == 0)
+        << c.args[0] << ": " << run.out;
+    EXPECT_EQ(FilesBelow(out), c.files) << c.args[0];
+  }
+  const VynRun json = Vyn({"list", "--json", game + "/a.ARC", game + "/sub/deeper/c.ARC"});
+  EXPECT_EQ(json.status, 0);
+  std::string in_json = game;  // a Windows path's "\" is "\\" in JSON
+  for (std::size_t at = 0; (at = in_json.find('\\', at)) != std::string::npos; at += 2)
+    in_json.insert(at, 1, '\\');
+  EXPECT_TRUE(Contains(json.out, "[\n  {\"file\": \"" + in_json +
+                                     "/a.ARC\", \"directory\": \"plain\", \"members\": [\n    "
+                                     "{\"name\": \"b.GP8\""))
+      << json.out;
+  EXPECT_TRUE(Contains(json.out, "{\"file\": \"" + in_json + "/sub/deeper/c.ARC\"")) << json.out;
 }
 
 TEST_F(VynCommandLine, IdentifySaysWhatEachFileIs) {

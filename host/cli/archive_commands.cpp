@@ -15,6 +15,7 @@
 #include <set>
 
 #include "host/cli/archive_support.h"
+#include "host/cli/batch.h"
 #include "host/cli/command_support.h"
 #include "host/cli/progress.h"
 #include "host/cli/text_output.h"
@@ -112,18 +113,19 @@ void NoteOddExtents(const std::string& archive, const std::vector<NamedMember>& 
 // One member a line, in directory order, as scripts read it: a JSON array
 // of {"name", "size", "position", "raw"}. The values are nlohmann-json's;
 // the layout, one object a line, is ours.
-void PrintJson(const std::vector<NamedMember>& members) {
+// `indent` goes before every line but the first.
+void PrintJson(const std::vector<NamedMember>& members, const std::string& indent = "") {
   const auto value = [](const nlohmann::json& json) {
     return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   };
   std::cout << '[';
   for (std::size_t i = 0; i < members.size(); ++i) {
     const ArchiveMember& member = *members[i].member;
-    std::cout << (i == 0 ? "\n" : ",\n") << "  {\"name\": " << value(members[i].shown)
+    std::cout << (i == 0 ? "\n" : ",\n") << indent << "  {\"name\": " << value(members[i].shown)
               << ", \"size\": " << member.size << ", \"position\": " << member.position
               << ", \"raw\": " << value(RawHex(member.name)) << "}";
   }
-  std::cout << (members.empty() ? "]\n" : "\n]\n");
+  std::cout << (members.empty() ? "]" : "\n" + indent + "]");
 }
 
 // The member's bytes through the archive plug-in, in one block.
@@ -548,7 +550,10 @@ void CommitWhenListedAsPlanned(const PluginSet& set, PendingFile& out, const Arc
 CommandRun DeclareList(CLI::App& command) {
   auto options = std::make_shared<ListOptions>();
   options->encoding = NameEncoding::kDefault;
-  command.add_option("ARCHIVE", options->archive, "The archive")->required();
+  command.add_option("ARCHIVE", options->archives, "Archives, and directories of archives")
+      ->required();
+  command.add_flag("-r,--recursive", options->recursive,
+                   "Look into the directories' subdirectories too");
   command.add_flag("--json", options->json,
                    R"(Print a JSON array of {"name", "size", "position", "raw"} objects and nothing else)");
   AddEncodingOption(command, options->encoding);
@@ -558,34 +563,83 @@ column, #, is the member's place in the directory from 1, as vyn update takes it
 Positions are offsets in the archive file. Names are decoded from the code page of --encoding
 and shown in UTF-8, as extract names the files: a byte that does not decode, a control
 character, "%" and what Windows allows in no file name show as %xNN ("A.T*" as A.T%x2A).
-In JSON "raw" holds the name's bytes in hex, for example "83 5C 95 5C".)");
+In JSON "raw" holds the name's bytes in hex, for example "83 5C 95 5C".
+Several archives, or a directory (the archives among its files, recognised by content; -r
+its subdirectories' too), are listed one after the other under their names, with a summary;
+in JSON as an array of {"file", "directory", "members"} objects, one an archive.)");
   return [options](const CommandContext& context) { return RunList(context, *options); };
 }
 
 int RunList(const CommandContext& context, const ListOptions& options) {
-  const std::string& archive = options.archive;
   const bool json = options.json;
   const NameEncoding encoding(options.encoding);
   const PluginSet set = PluginsFor(context);
-  const Plugin& plugin = RecogniseFile(set, archive, PluginKind::kArchive);
-  const std::vector<ArchiveMember> members = plugin.List(archive);
-  const std::vector<NamedMember> named = Named(members, encoding);
-  if (json) {
-    PrintJson(named);
-  } else {
-    PrintTable(named, DirectoryKind(archive, members));
+  if (!IsBatch(options.archives)) {
+    const std::string& archive = options.archives.front();
+    const Plugin& plugin = RecogniseFile(set, archive, PluginKind::kArchive);
+    const std::vector<ArchiveMember> members = plugin.List(archive);
+    const std::vector<NamedMember> named = Named(members, encoding);
+    if (json) {
+      PrintJson(named);
+      std::cout << '\n';
+    } else {
+      PrintTable(named, DirectoryKind(archive, members));
+    }
+    NoteOddExtents(archive, named);
+    return 0;
   }
-  NoteOddExtents(archive, named);
-  return 0;
+  // Several archives: each under its name, or in JSON one object each.
+  int status = 0;
+  const auto complain = [&](const std::string& message) {
+    Complain(message);
+    status = 1;
+  };
+  const std::vector<BatchFile> files =
+      Recognised(set, BatchFiles(options.archives, options.recursive, complain),
+                 PluginKind::kArchive);
+  std::size_t failed = 0;
+  bool first = true;
+  if (json) std::cout << '[';
+  for (const BatchFile& file : files) {
+    try {
+      const Plugin& plugin = RecogniseFile(set, file.path, PluginKind::kArchive);
+      const std::vector<ArchiveMember> members = plugin.List(file.path);
+      const std::vector<NamedMember> named = Named(members, encoding);
+      const std::string kind = DirectoryKind(file.path, members);
+      if (json) {
+        const nlohmann::json path = file.path;
+        std::cout << (first ? "\n" : ",\n") << "  {\"file\": "
+                  << path.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                  << ", \"directory\": \"" << kind.substr(0, kind.find(" directory"))
+                  << "\", \"members\": ";
+        PrintJson(named, "  ");
+        std::cout << '}';
+      } else {
+        std::cout << (first ? "" : "\n") << file.path << ":\n";
+        PrintTable(named, kind);
+      }
+      first = false;
+      NoteOddExtents(file.path, named);
+    } catch (const HostError& error) {
+      complain(error.what());
+      ++failed;
+    }
+  }
+  if (json) std::cout << (first ? "]\n" : "\n]\n");
+  if (!json) std::cout << "\nlisted " << BatchSummary(files.size(), failed, "archive") << '\n';
+  return status;
 }
 
 CommandRun DeclareExtract(CLI::App& command) {
   auto options = std::make_shared<ExtractOptions>();
   options->encoding = NameEncoding::kDefault;
-  command.add_option("ARCHIVE", options->archive, "The archive")->required();
-  command.add_option("MEMBER", options->members,
-                     "Members to extract, by name as listed or by pattern such as '*.GP8' "
-                     "(default: all)");
+  command
+      .add_option("ARCHIVE", options->arguments,
+                  "ARCHIVE... [MEMBER...]: archives (and directories of them), then members to "
+                  "extract, by name as listed or by pattern such as '*.GP8' (default: all)")
+      ->required();
+  command.add_flag("-r,--recursive", options->recursive,
+                   "Look into the directories' subdirectories too");
   CLI::Option* output = command
                             .add_option("-o,--output", options->directory,
                                         "Directory to extract into; created when missing")
@@ -633,7 +687,15 @@ output ends the command at once.)");
   return [options](const CommandContext& context) { return RunExtract(context, *options); };
 }
 
-int RunExtract(const CommandContext& context, const ExtractOptions& options) {
+namespace {
+
+int ExtractBatch(const CommandContext& context, const ExtractOptions& options,
+                 const std::vector<std::string>& inputs, bool recursive);
+
+// One archive. With `used`, the member arguments that choose something are
+// marked there instead of those that choose nothing being complained of.
+int ExtractOne(const CommandContext& context, const ExtractOptions& options,
+               std::vector<bool>* used) {
   const NameEncoding encoding(options.encoding);
   const Conversion conversion = ConversionFor(options.convert);
   const PluginSet set = PluginsFor(context);
@@ -648,9 +710,14 @@ int RunExtract(const CommandContext& context, const ExtractOptions& options) {
     if (selection.Chooses(named.decoded)) chosen.push_back(std::move(named));
   }
   int status = 0;
-  for (const std::string& unused : selection.Unused()) {
-    Complain(FileMessage(options.archive, "has " + unused));
-    status = 1;
+  if (used != nullptr) {
+    for (std::size_t i = 0; i < options.members.size(); ++i)
+      if (selection.Used(i)) (*used)[i] = true;
+  } else {
+    for (const std::string& unused : selection.Unused()) {
+      Complain(FileMessage(options.archive, "has " + unused));
+      status = 1;
+    }
   }
   std::size_t left_out = 0;
   if (conversion.type != PictureFileType::kUnknown) {
@@ -676,3 +743,82 @@ int RunExtract(const CommandContext& context, const ExtractOptions& options) {
                           : ExtractIntoDirectory(plugin, options, conversion, chosen, left_out);
   return written != 0 ? written : status;
 }
+
+}  // namespace
+
+int RunExtract(const CommandContext& context, const ExtractOptions& options) {
+  if (options.arguments.empty()) return ExtractOne(context, options, nullptr);
+  // The inputs, then the members.
+  const PluginSet set = PluginsFor(context);
+  std::vector<std::string> inputs = {options.arguments.front()};
+  std::size_t at = 1;
+  for (; at < options.arguments.size(); ++at) {
+    const std::string& argument = options.arguments[at];
+    bool input = IsDirectory(argument);
+    if (!input && IsRegularFile(argument)) {
+      try {
+        input = set.Recognise(argument, ReadHead(argument, kHeadSize), PluginKind::kArchive) !=
+                nullptr;
+      } catch (const HostError&) {
+      }
+    }
+    if (!input) break;
+    inputs.push_back(argument);
+  }
+  ExtractOptions one = options;
+  one.arguments.clear();
+  one.members.assign(options.arguments.begin() + static_cast<std::ptrdiff_t>(at),
+                     options.arguments.end());
+  if (!IsBatch(inputs)) {
+    one.archive = inputs.front();
+    return ExtractOne(context, one, nullptr);
+  }
+  return ExtractBatch(context, one, inputs, options.recursive);
+}
+
+namespace {
+
+// Each archive into a folder of its own below the directory, named after it;
+// a member argument is wrong only when it chooses nothing in any of them.
+int ExtractBatch(const CommandContext& context, const ExtractOptions& options,
+                 const std::vector<std::string>& inputs, bool recursive) {
+  int status = 0;
+  const auto complain = [&](const std::string& message) {
+    Complain(message);
+    status = 1;
+  };
+  const PluginSet set = PluginsFor(context);
+  const std::vector<BatchFile> files =
+      Recognised(set, BatchFiles(inputs, recursive, complain), PluginKind::kArchive);
+  std::vector<bool> used(options.members.size(), false);
+  std::size_t failed = 0;
+  for (const BatchFile& file : files) {
+    ExtractOptions one = options;
+    one.archive = file.path;
+    one.directory = JoinPath(options.directory, file.folder);
+    int result = 1;
+    try {
+      result = ExtractOne(context, one, &used);
+    } catch (const HostError& error) {
+      Complain(error.what());
+    }
+    if (result != 0) {
+      status = 1;
+      ++failed;
+    }
+  }
+  for (std::size_t i = 0; i < used.size(); ++i) {
+    if (!used[i]) {
+      complain("no archive has a member " + std::string(options.members[i].find_first_of("*?[") ==
+                                                                std::string::npos
+                                                            ? "named \""
+                                                            : "matching \"") +
+               ShownText(options.members[i]) + "\"");
+    }
+  }
+  if (!options.to_stdout)
+    std::cout << "extracted from " << BatchSummary(files.size(), failed, "archive") << '\n';
+  return status;
+}
+
+}  // namespace

@@ -38,14 +38,16 @@ CommandRun DeclarePlugins(CLI::App& command);
 int RunPlugins(const CommandContext& context);
 
 struct IdentifyOptions {
-  std::vector<std::string> files;
+  std::vector<std::string> files;  // files and directories
+  bool recursive = false;          // into the directories' subdirectories
   bool json = false;
 };
 CommandRun DeclareIdentify(CLI::App& command);
 int RunIdentify(const CommandContext& context, const IdentifyOptions& options);
 
 struct ListOptions {
-  std::string archive;
+  std::vector<std::string> archives;  // archives and directories
+  bool recursive = false;
   bool json = false;
   std::string encoding;  // of the member names
 };
@@ -53,6 +55,11 @@ CommandRun DeclareList(CLI::App& command);
 int RunList(const CommandContext& context, const ListOptions& options);
 
 struct ExtractOptions {
+  // As given: archives and directories of them, then member names. The
+  // leading arguments that name a directory or an archive are inputs, the
+  // rest members. Empty: `archive` and `members` are set directly.
+  std::vector<std::string> arguments;
+  bool recursive = false;  // into the directories' subdirectories
   std::string archive;
   std::string directory = ".";
   std::vector<std::string> members;  // names and patterns; none means all
@@ -99,7 +106,10 @@ CommandRun DeclareUpdate(CLI::App& command);
 int RunUpdate(const CommandContext& context, const UpdateOptions& options);
 
 struct ConvertOptions {
-  std::string source;        // a picture, an archive, or ARCHIVE:MEMBER with a name or pattern
+  // A picture, an archive, or ARCHIVE:MEMBER with a name or pattern; or
+  // several pictures, archives and directories of them.
+  std::vector<std::string> sources;
+  bool recursive = false;    // into the directories' subdirectories
   std::string output;        // a file, a directory for an archive's pictures, or empty
   std::string format;        // "png" or "bmp"; empty: from the output's name, else PNG
   std::string encoding;      // of an archive's member names
@@ -121,7 +131,8 @@ CommandRun DeclareEncode(CLI::App& command);
 int RunEncode(const CommandContext& context, const EncodeOptions& options);
 
 struct TestOptions {
-  std::vector<std::string> files;
+  std::vector<std::string> files;  // files and directories
+  bool recursive = false;
   std::string encoding;  // of the member names
 };
 CommandRun DeclareTest(CLI::App& command);

@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 
+#include "host/cli/batch.h"
 #include "host/cli/command_support.h"
 #include "host/cli/progress.h"
 #include "host/cli/text_output.h"
@@ -183,10 +184,12 @@ CommandRun DeclareConvert(CLI::App& command) {
   auto options = std::make_shared<ConvertOptions>();
   options->encoding = NameEncoding::kDefault;
   command
-      .add_option("SOURCE", options->source,
+      .add_option("SOURCE", options->sources,
                   "A picture (GP8), an archive, or ARCHIVE:MEMBER for one member (a name or "
-                  "pattern)")
+                  "pattern); or several pictures, archives and directories of them")
       ->required();
+  command.add_flag("-r,--recursive", options->recursive,
+                   "Look into the directories' subdirectories too");
   command
       .add_option("-o,--output", options->output,
                   "Output file, .png or .bmp, or - for standard output; for an archive's "
@@ -206,14 +209,76 @@ refusals and numbered names (A~2.png) are as in extract. ARCHIVE:MEMBER with -o 
 that one picture, for example:
   vyn convert demo.ARC -o pictures
   vyn convert demo.ARC:sample.GP8 -o sample.png
-  vyn convert 'demo.ARC:*.GP8' --format bmp -o pictures)");
+  vyn convert 'demo.ARC:*.GP8' --format bmp -o pictures
+Several sources, or a directory (the pictures and archives among its files, recognised by
+content; -r its subdirectories' too), go into the -o directory, each under its own name: a
+picture as NAME.png, an archive's pictures in a folder NAME, below the folders between the
+directory given and the file. One that fails is said and the others go on; a summary ends it:
+  vyn convert -r game/ -o pictures)");
   return [options](const CommandContext& context) { return RunConvert(context, *options); };
 }
 
+namespace {
+
+// Every picture and archive of the sources into the output directory, each
+// under its own name.
+int ConvertBatch(const CommandContext& context, const ConvertOptions& options) {
+  const std::string directory = options.output.empty() ? "." : options.output;
+  if (directory == kStandardOutput || (PictureFileTypeOf(directory) != PictureFileType::kUnknown &&
+                                       !IsDirectory(directory)))
+    throw UsageError("convert: with several sources, -o names a directory, not " + directory);
+  const PluginSet set = PluginsFor(context);
+  int status = 0;
+  const auto complain = [&](const std::string& message) {
+    Complain(message);
+    status = 1;
+  };
+  std::vector<BatchFile> files = BatchFiles(options.sources, options.recursive, complain);
+  std::erase_if(files, [&](const BatchFile& file) {
+    try {
+      return !file.named && set.Recognise(file.path, ReadHead(file.path, kHeadSize)) == nullptr;
+    } catch (const HostError&) {
+      return false;  // said when it is converted
+    }
+  });
+  const std::string extension = options.format == "bmp" ? ".bmp" : ".png";
+  std::size_t failed = 0;
+  for (const BatchFile& file : files) {
+    int result = 1;
+    try {
+      const Plugin* plugin = set.Recognise(file.path, ReadHead(file.path, kHeadSize));
+      if (plugin == nullptr)
+        throw HostError(FileMessage(file.path, "not recognised by any plug-in"));
+      ConvertOptions one = options;
+      one.sources = {file.path};
+      if (plugin->kind() == PluginKind::kArchive) {
+        one.output = JoinPath(directory, file.folder);
+        MakeDirectories(one.output);
+      } else {
+        one.output = JoinPath(directory, file.folder + extension);
+        const std::size_t slash = one.output.find_last_of("/\\");
+        if (slash != std::string::npos) MakeDirectories(one.output.substr(0, slash));
+      }
+      result = RunConvert(context, one);
+    } catch (const HostError& error) {
+      Complain(error.what());
+    }
+    if (result != 0) {
+      status = 1;
+      ++failed;
+    }
+  }
+  std::cout << "converted " << BatchSummary(files.size(), failed, "file") << '\n';
+  return status;
+}
+
+}  // namespace
+
 int RunConvert(const CommandContext& context, const ConvertOptions& options) {
   if (!options.format.empty()) PictureFormatNamed(options.format);  // a usage error first
+  if (IsBatch(options.sources)) return ConvertBatch(context, options);
   const PluginSet set = PluginsFor(context);
-  const Source source = SplitSource(options.source);
+  const Source source = SplitSource(options.sources.front());
   if (set.Has(PluginKind::kArchive)) {
     const Bytes head = ReadHead(source.path, kHeadSize);
     if (set.Recognise(source.path, head, PluginKind::kArchive) != nullptr)

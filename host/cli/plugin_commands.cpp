@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/cli/archive_support.h"
+#include "host/cli/batch.h"
 #include "host/cli/command_support.h"
 #include "host/cli/text_output.h"
 #include "host/files/member_names.h"
@@ -130,7 +131,10 @@ nlohmann::json Json(const Identified& file, const NameEncoding& encoding) {
 
 CommandRun DeclareIdentify(CLI::App& command) {
   auto options = std::make_shared<IdentifyOptions>();
-  command.add_option("FILE", options->files, "Files to identify")->required();
+  command.add_option("FILE", options->files, "Files to identify, and directories of them")
+      ->required();
+  command.add_flag("-r,--recursive", options->recursive,
+                   "Look into the directories' subdirectories too");
   command.add_flag("--json", options->json,
                    "Print a JSON array with one object a file and nothing else on standard output");
   command.footer(R"(Each file's first 2048 bytes go to every plug-in's IsSupported. An archive is described by its
@@ -143,6 +147,7 @@ With --json each file is an object: {"file", "recognised", "format", "kind" ("ar
 "picture"), "members", "directory" ("scrambled", "plain" or "not as listed"), "odd" (a list of
 {"member": #, "name", "past_end": true or "overlaps": #}), "width", "height", "bits", and
 "error" when the file could not be read}; the reasons go to standard error as well.
+Of a directory's files (-r: and its subdirectories'), those a plug-in recognises are shown.
 The exit status is 1 when any file was not recognised or could not be read.)");
   return [options](const CommandContext& context) { return RunIdentify(context, *options); };
 }
@@ -152,11 +157,19 @@ int RunIdentify(const CommandContext& context, const IdentifyOptions& options) {
   if (set.plugins.empty()) throw HostError(FileMessage(set.directory, "holds no plug-ins"));
   const NameEncoding encoding(NameEncoding::kDefault);
   int status = 0;
+  const std::vector<BatchFile> files =
+      BatchFiles(options.files, options.recursive, [&](const std::string& message) {
+        Complain(message);
+        status = 1;
+      });
   if (options.json) std::cout << '[';
-  for (std::size_t i = 0; i < options.files.size(); ++i) {
-    const Identified file = Identify(set, options.files[i]);
+  bool first = true;
+  for (const BatchFile& found : files) {
+    const Identified file = Identify(set, found.path);
+    // Of a directory's files, those no plug-in knows are not what was asked.
+    if (!found.named && file.plugin == nullptr && file.failure.empty()) continue;
     if (options.json) {
-      std::cout << (i == 0 ? "\n  " : ",\n  ")
+      std::cout << (first ? "\n  " : ",\n  ")
                 << Json(file, encoding).dump(-1, ' ', false,
                                              nlohmann::json::error_handler_t::replace);
     } else {
@@ -164,7 +177,8 @@ int RunIdentify(const CommandContext& context, const IdentifyOptions& options) {
     }
     if (!file.failure.empty()) Complain(file.failure);
     if (file.plugin == nullptr || !file.failure.empty()) status = 1;
+    first = false;
   }
-  if (options.json) std::cout << "\n]\n";
+  if (options.json) std::cout << (first ? "]\n" : "\n]\n");
   return status;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "host/cli/batch.h"
 #include "host/cli/command_support.h"
 #include "host/cli/progress.h"
 #include "host/cli/text_output.h"
@@ -94,7 +95,10 @@ Tested TestArchive(const PluginSet& set, const Plugin& plugin, const std::string
 CommandRun DeclareTest(CLI::App& command) {
   auto options = std::make_shared<TestOptions>();
   options->encoding = NameEncoding::kDefault;
-  command.add_option("FILE", options->files, "Archives and pictures to test")->required();
+  command.add_option("FILE", options->files, "Archives and pictures to test, and directories")
+      ->required();
+  command.add_flag("-r,--recursive", options->recursive,
+                   "Look into the directories' subdirectories too");
   AddEncodingOption(command, options->encoding);
   command.footer(R"(Every member of an archive is read through the archive plug-in's GetFile, each with its listed
 size, and every member the image plug-in recognises is decoded through GetPicture; a picture
@@ -111,9 +115,19 @@ int RunTest(const CommandContext& context, const TestOptions& options) {
   const PluginSet set = PluginsFor(context);
   if (set.plugins.empty()) throw HostError(FileMessage(set.directory, "holds no plug-ins"));
   int status = 0;
-  for (const std::string& path : options.files) {
+  const std::vector<BatchFile> files =
+      BatchFiles(options.files, options.recursive, [&](const std::string& message) {
+        Complain(message);
+        status = 1;
+      });
+  std::size_t tested_files = 0;
+  std::size_t failed = 0;
+  for (const BatchFile& file : files) {
+    const std::string& path = file.path;
     try {
       const Plugin* plugin = set.Recognise(path, ReadHead(path, kHeadSize));
+      if (plugin == nullptr && !file.named) continue;  // not what a directory was given for
+      ++tested_files;
       if (plugin == nullptr) throw HostError(FileMessage(path, "not recognised by any plug-in"));
       if (plugin->kind() == PluginKind::kArchive) {
         // Straight after the recognition: the listing reads the directory
@@ -124,7 +138,10 @@ int RunTest(const CommandContext& context, const TestOptions& options) {
                   << (tested.damaged == 0 ? std::string("no damage found")
                                           : std::to_string(tested.damaged) + " damaged")
                   << '\n';
-        if (tested.damaged != 0) status = 1;
+        if (tested.damaged != 0) {
+          status = 1;
+          ++failed;
+        }
       } else {
         try {
           const DeliveredPicture delivered = plugin->Picture(path);  // names the file
@@ -142,7 +159,10 @@ int RunTest(const CommandContext& context, const TestOptions& options) {
       Complain(error.what());
       std::cout << path << ": damaged or unreadable\n";
       status = 1;
+      ++failed;
     }
   }
+  if (IsBatch(options.files))
+    std::cout << "tested " << BatchSummary(tested_files, failed, "file") << '\n';
   return status;
 }

@@ -70,6 +70,8 @@ class MemberSelection {
   MemberSelection(const std::vector<std::string>& arguments, bool ignore_case);
 
   bool Chooses(const std::u32string& decoded);
+  // Whether the i-th argument chose a member.
+  bool Used(std::size_t i) const { return arguments_[i].used; }
   // What was asked for and chose nothing, with the wording of a message:
   // `no member named "x"` or `no member matching "*.x"`.
   std::vector<std::string> Unused() const;
