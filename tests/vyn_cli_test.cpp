@@ -180,6 +180,10 @@ TEST_F(VynCommandLine, BatchesGoThroughFoldersAndPastADamagedArchive) {
        "converted 4 files: 3 done, 1 failed\n",
        {"a/b.png", "sub/b.png", "sub/deeper/c/b.png"}},
       {{"convert", game, "-o", out}, 0, "converted 1 file: 1 done, 0 failed\n", {"a/b.png"}},
+      {{"convert", "-j", "3", "-r", game, "-o", out},  // three pictures at once
+       1,
+       "converted 4 files: 3 done, 1 failed\n",
+       {"a/b.png", "sub/b.png", "sub/deeper/c/b.png"}},
       {{"extract", "-r", game, "-o", out},
        1,
        "extracted from 3 archives: 2 done, 1 failed\n",

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
@@ -17,6 +18,7 @@
 #include "host/cli/archive_support.h"
 #include "host/cli/batch.h"
 #include "host/cli/command_support.h"
+#include "host/cli/ordered_work.h"
 #include "host/cli/progress.h"
 #include "host/cli/text_output.h"
 #include "host/files/member_names.h"
@@ -320,6 +322,52 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
   std::size_t converted = 0;
   std::size_t not_converted = 0;  // pictures that did not decode, stored instead
   std::size_t kept = 0;
+  // Pictures are decoded and compressed side by side, then written in turn;
+  // one that does not decode is written as it is stored, or has failed when
+  // only pictures are asked for.
+  struct Converting {
+    std::size_t index;
+    std::filesystem::path target;
+    std::shared_ptr<const ReceivedBlock> block;
+  };
+  std::deque<Converting> converting;  // as the work under way
+  OrderedWork<Bytes> work(options.jobs, [&](std::future<Bytes>& result) {
+    const Converting picture = std::move(converting.front());
+    converting.pop_front();
+    const NamedMember& named = chosen[picture.index];
+    try {
+      std::optional<Bytes> file;
+      try {
+        file = result.get();
+      } catch (const HostError& error) {
+        if (options.pictures_only) throw;
+        NamedMember stored = named;
+        stored.output = named.decoded;
+        std::string stored_note;
+        const std::filesystem::path stored_target =
+            OutputPath(directory, names.For(stored, stored_note));
+        progress.Finish();
+        Complain(std::string("note: ") + error.what() + "; written as it is stored, as " +
+                 ShownPath(stored_target.filename()));
+        WriteFileAtomically(stored_target, picture.block->bytes());
+        ++written;
+        ++not_converted;
+        written_bytes += named.member->size;
+      }
+      if (file) {
+        WriteFileAtomically(picture.target, *file);
+        ++written;
+        ++converted;
+        written_bytes += file->size();
+      }
+    } catch (const HostError& error) {
+      progress.Finish();
+      Complain(error.what());
+      status = 1;
+    }
+    done_bytes += named.member->size;
+    progress.Update(done_bytes, picture.index + 1);
+  });
   for (std::size_t i = 0; i < chosen.size(); ++i) {
     const NamedMember& named = chosen[i];
     try {
@@ -340,34 +388,12 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
       if (options.keep_existing && Exists(target)) {
         ++kept;
       } else if (named.image != nullptr) {
-        const auto block = Take(reader, named);
-        std::optional<Bytes> file;
-        try {
-          file = ConvertedPicture(archive, named, block->bytes(), conversion);
-        } catch (const HostError& error) {
-          // Converting pictures only, a picture that does not decode has
-          // failed; extracting, it is a member like any other and comes out
-          // as it is stored, under its own name.
-          if (options.pictures_only) throw;
-          NamedMember stored = named;
-          stored.output = named.decoded;
-          std::string stored_note;
-          const std::filesystem::path stored_target =
-              OutputPath(directory, names.For(stored, stored_note));
-          progress.Finish();
-          Complain(std::string("note: ") + error.what() + "; written as it is stored, as " +
-                   ShownPath(stored_target.filename()));
-          WriteFileAtomically(stored_target, block->bytes());
-          ++written;
-          ++not_converted;
-          written_bytes += named.member->size;
-        }
-        if (file) {
-          WriteFileAtomically(target, *file);
-          ++written;
-          ++converted;
-          written_bytes += file->size();
-        }
+        std::shared_ptr<const ReceivedBlock> block = Take(reader, named);
+        converting.push_back({i, target, block});
+        work.Add([&archive, &named, &conversion, block] {
+          return ConvertedPicture(archive, named, block->bytes(), conversion);
+        });
+        continue;  // counted when it is finished
       } else {
         // A piece at a time: a member of any size is held a piece at most.
         PendingFile file(target);
@@ -389,6 +415,7 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
     done_bytes += named.member->size;
     progress.Update(done_bytes, i + 1);
   }
+  work.Drain();
   progress.Finish();
   std::cout << verb << ' ' << written << " of "
             << Counted(chosen.size(), options.pictures_only ? "picture" : "member") << " ("
@@ -640,6 +667,7 @@ CommandRun DeclareExtract(CLI::App& command) {
       ->required();
   command.add_flag("-r,--recursive", options->recursive,
                    "Look into the directories' subdirectories too");
+  AddJobsOption(command, options->jobs);
   CLI::Option* output = command
                             .add_option("-o,--output", options->directory,
                                         "Directory to extract into; created when missing")

@@ -1,6 +1,8 @@
 #include "host/cli/command_support.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <thread>
 #include <cstdio>
 #include <new>
 #include <iostream>
@@ -57,6 +59,16 @@ PictureFileType PictureFormatNamed(const std::string& format) {
   if (format == "png") return PictureFileType::kPng;
   if (format == "bmp") return PictureFileType::kBmp;
   throw UsageError("the picture format must be png or bmp, not \"" + format + "\"");
+}
+
+void AddJobsOption(CLI::App& command, unsigned& jobs) {
+  jobs = std::max(1u, std::thread::hardware_concurrency());
+  command
+      .add_option("-j,--jobs", jobs,
+                  "Pictures decoded and compressed at once (default: the machine's cores)")
+      ->type_name("N")
+      ->check(CLI::Range(1u, 256u))
+      ->capture_default_str();
 }
 
 void AddEncodingOption(CLI::App& command, std::string& encoding) {

@@ -34,5 +34,9 @@ Bytes EncodeInPalette(const Plugin& image, const std::string& path,
 // The --encoding option of a command that reads or writes member names.
 void AddEncodingOption(CLI::App& command, std::string& encoding);
 
+// -j N: how many pictures are decoded and compressed at once; by default as
+// many as the machine has cores.
+void AddJobsOption(CLI::App& command, unsigned& jobs);
+
 // "png" or "bmp" as a file type; UsageError for anything else.
 PictureFileType PictureFormatNamed(const std::string& format);

@@ -60,6 +60,7 @@ struct ExtractOptions {
   // rest members. Empty: `archive` and `members` are set directly.
   std::vector<std::string> arguments;
   bool recursive = false;  // into the directories' subdirectories
+  unsigned jobs = 1;       // pictures decoded and compressed at once
   std::string archive;
   std::string directory = ".";
   std::vector<std::string> members;  // names and patterns; none means all
@@ -110,6 +111,7 @@ struct ConvertOptions {
   // several pictures, archives and directories of them.
   std::vector<std::string> sources;
   bool recursive = false;    // into the directories' subdirectories
+  unsigned jobs = 1;         // pictures decoded and compressed at once
   std::string output;        // a file, a directory for an archive's pictures, or empty
   std::string format;        // "png" or "bmp"; empty: from the output's name, else PNG
   std::string encoding;      // of an archive's member names

@@ -9,6 +9,7 @@
 
 #include "host/cli/batch.h"
 #include "host/cli/command_support.h"
+#include "host/cli/ordered_work.h"
 #include "host/cli/progress.h"
 #include "host/cli/text_output.h"
 #include "host/files/name_encoding.h"
@@ -98,6 +99,7 @@ int ConvertArchive(const CommandContext& context, const ConvertOptions& options,
   extract.encoding = options.encoding;
   extract.ignore_case = options.ignore_case;
   extract.pictures_only = true;
+  extract.jobs = options.jobs;
   const bool one_file = options.output == kStandardOutput ||
                         (PictureFileTypeOf(options.output) != PictureFileType::kUnknown &&
                          !IsDirectory(options.output));
@@ -190,6 +192,7 @@ CommandRun DeclareConvert(CLI::App& command) {
       ->required();
   command.add_flag("-r,--recursive", options->recursive,
                    "Look into the directories' subdirectories too");
+  AddJobsOption(command, options->jobs);
   command
       .add_option("-o,--output", options->output,
                   "Output file, .png or .bmp, or - for standard output; for an archive's "
@@ -220,8 +223,24 @@ directory given and the file. One that fails is said and the others go on; a sum
 
 namespace {
 
+// The picture through GetPicture, file input, as an indexed picture.
+IndexedPicture DecodedPictureFile(const Plugin& plugin, const std::string& picture) {
+  const DeliveredPicture delivered = MemoryFor(picture, [&] { return plugin.Picture(picture); });
+  return AboutFile(picture, [&] { return PictureFromDib(delivered.header, delivered.pixels); });
+}
+
+// A picture file converted, and its size for the line that says so.
+struct ConvertedFile {
+  std::string picture;
+  std::string output;
+  Bytes bytes;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+};
+
 // Every picture and archive of the sources into the output directory, each
-// under its own name.
+// under its own name. Picture files are decoded and compressed -j at a
+// time; an archive's pictures likewise, one archive after the other.
 int ConvertBatch(const CommandContext& context, const ConvertOptions& options) {
   const std::string directory = options.output.empty() ? "." : options.output;
   if (directory == kStandardOutput || (PictureFileTypeOf(directory) != PictureFileType::kUnknown &&
@@ -241,33 +260,61 @@ int ConvertBatch(const CommandContext& context, const ConvertOptions& options) {
       return false;  // said when it is converted
     }
   });
-  const std::string extension = options.format == "bmp" ? ".bmp" : ".png";
+  const PictureFileType type =
+      options.format == "bmp" ? PictureFileType::kBmp : PictureFileType::kPng;
+  const std::string extension = type == PictureFileType::kBmp ? ".bmp" : ".png";
   std::size_t failed = 0;
+  const auto fail = [&](const std::string& message) {
+    Complain(message);
+    status = 1;
+    ++failed;
+  };
+  OrderedWork<ConvertedFile> work(options.jobs, [&](std::future<ConvertedFile>& result) {
+    try {
+      const ConvertedFile converted = result.get();
+      WriteFileAtomically(converted.output, converted.bytes);
+      std::cout << "converted " << converted.picture << " (" << converted.width << "x"
+                << converted.height << ") into " << converted.output << '\n';
+    } catch (const HostError& error) {
+      fail(error.what());
+    }
+  });
   for (const BatchFile& file : files) {
-    int result = 1;
     try {
       const Plugin* plugin = set.Recognise(file.path, ReadHead(file.path, kHeadSize));
       if (plugin == nullptr)
         throw HostError(FileMessage(file.path, "not recognised by any plug-in"));
-      ConvertOptions one = options;
-      one.sources = {file.path};
       if (plugin->kind() == PluginKind::kArchive) {
+        work.Drain();  // what came before is said before the archive
+        ConvertOptions one = options;
+        one.sources = {file.path};
         one.output = JoinPath(directory, file.folder);
         MakeDirectories(one.output);
-      } else {
-        one.output = JoinPath(directory, file.folder + extension);
-        const std::size_t slash = one.output.find_last_of("/\\");
-        if (slash != std::string::npos) MakeDirectories(one.output.substr(0, slash));
+        if (RunConvert(context, one) != 0) {
+          status = 1;
+          ++failed;
+        }
+        continue;
       }
-      result = RunConvert(context, one);
+      const std::string output = JoinPath(directory, file.folder + extension);
+      const std::size_t slash = output.find_last_of("/\\");
+      if (slash != std::string::npos) MakeDirectories(output.substr(0, slash));
+      if (SameFile(file.path, output))
+        throw HostError(
+            FileMessage(output, "is the picture being converted; choose another output name"));
+      work.Add([plugin, picture = file.path, output, type] {
+        ConvertedFile converted{picture, output, {}, 0, 0};
+        const IndexedPicture indexed = DecodedPictureFile(*plugin, picture);
+        converted.width = indexed.width;
+        converted.height = indexed.height;
+        converted.bytes = AboutFile(output, [&] { return EncodePicture(indexed, type); });
+        return converted;
+      });
     } catch (const HostError& error) {
-      Complain(error.what());
-    }
-    if (result != 0) {
-      status = 1;
-      ++failed;
+      fail(error.what());
     }
   }
+  work.Drain();
   std::cout << "converted " << BatchSummary(files.size(), failed, "file") << '\n';
   return status;
 }
@@ -304,12 +351,7 @@ int RunConvert(const CommandContext& context, const ConvertOptions& options) {
   if (SameFile(picture, output))
     throw HostError(
         FileMessage(output, "is the picture being converted; choose another output name"));
-  IndexedPicture indexed;
-  {
-    const DeliveredPicture delivered = MemoryFor(picture, [&] { return plugin.Picture(picture); });
-    indexed =
-        AboutFile(picture, [&] { return PictureFromDib(delivered.header, delivered.pixels); });
-  }
+  const IndexedPicture indexed = DecodedPictureFile(plugin, picture);
   ProgressBar progress(indexed.height, 0, "writing " + BaseName(output));
   const Bytes file = AboutFile(output, [&] {
     return EncodePicture(indexed, type,
