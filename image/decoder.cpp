@@ -1,6 +1,5 @@
 #include "decoder.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -42,9 +41,8 @@ constexpr unsigned kAllLiterals = 0xFF;
 // this bit is left, so a group needs no item counter.
 constexpr unsigned kFlagGroupEnd = 0x100;
 
-// A whole flag group takes at most a flag byte and eight two-byte matches,
-// and its literals are read 8 bytes at a time, up to 7 bytes past the last...
-constexpr std::size_t kGroupMaxInput = 1 + kItemsPerFlagByte * 2 + 7;
+// A whole flag group takes at most a flag byte and eight two-byte matches...
+constexpr std::size_t kGroupMaxInput = 1 + kItemsPerFlagByte * 2;
 // ...and puts out at most eight matches of 18 bytes, each of which stores 32
 // bytes from its start.
 constexpr std::size_t kWideStore = 32;
@@ -173,16 +171,8 @@ inline void ExpandGroup(const unsigned char*& in_at, unsigned char*& out_at,
   }
   for (flags |= kFlagGroupEnd; flags != 1; flags >>= 1) {
     if ((flags & 1) != 0) {
-      // A run of literals moves as one 8-byte copy: photographs, whose
-      // literals and short matches alternate at random, would otherwise
-      // pay a mispredicted branch for every item. The end mark bounds the run.
-      const unsigned literals =
-          std::min(static_cast<unsigned>(std::countr_one(flags)), std::bit_width(flags) - 1);
-      Copy8(to, in);
-      to += literals;
-      in += literals;
-      flags >>= literals;
-      if (flags == 1) break;
+      *to++ = *in++;
+      continue;
     }
     const unsigned b0 = in[0];
     const unsigned b1 = in[1];
