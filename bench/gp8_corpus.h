@@ -5,7 +5,13 @@
 //             diagonal and radial;
 //   dithered  a smooth field shaded in 16 levels with a 4x4 ordered dither,
 //             in hues that change across the picture;
-//   noise     every pixel drawn at random: nothing to compress.
+//   noise     every pixel drawn at random: nothing to compress;
+//   photo     a photograph reduced to a 6x6x6 colour cube and 40 greys by
+//             error diffusion: smooth light and shade under a fine, irregular
+//             grain of indexes, with short matches among many literals;
+//   text      a page of lines in a 6x9 typeface of 64 glyphs, dark on a
+//             light ground, with grey edges: the same short row pieces again
+//             and again at irregular distances.
 #pragma once
 
 #include <algorithm>
@@ -15,10 +21,11 @@
 #include <random>
 #include <vector>
 
-enum class CorpusKind { kFlat, kGradient, kDithered, kNoise };
+enum class CorpusKind { kFlat, kGradient, kDithered, kNoise, kPhoto, kText };
 
-inline constexpr std::array<CorpusKind, 4> kCorpusKinds = {
-    CorpusKind::kFlat, CorpusKind::kGradient, CorpusKind::kDithered, CorpusKind::kNoise};
+inline constexpr std::array<CorpusKind, 6> kCorpusKinds = {
+    CorpusKind::kFlat,  CorpusKind::kGradient, CorpusKind::kDithered,
+    CorpusKind::kNoise, CorpusKind::kPhoto,    CorpusKind::kText};
 
 inline constexpr std::uint32_t kCorpusSeed = 20260;
 
@@ -32,6 +39,10 @@ inline const char* CorpusKindName(CorpusKind kind) {
       return "dithered";
     case CorpusKind::kNoise:
       return "noise";
+    case CorpusKind::kPhoto:
+      return "photo";
+    case CorpusKind::kText:
+      return "text";
   }
   return "?";
 }
@@ -138,6 +149,124 @@ inline void Noise(CorpusPicture& p, std::mt19937& random) {
   for (std::uint8_t& pixel : p.pixels) pixel = static_cast<std::uint8_t>(random() & 0xFF);
 }
 
+// The photo's palette: a 6x6x6 cube (index 36 r + 6 g + b) and 40 greys.
+inline void PhotoPalette(CorpusPicture& p) {
+  for (std::uint32_t i = 0; i < 216; ++i) {
+    p.palette[i] = {static_cast<std::uint8_t>(i / 36 * 51),
+                    static_cast<std::uint8_t>(i / 6 % 6 * 51),
+                    static_cast<std::uint8_t>(i % 6 * 51)};
+  }
+  for (std::uint32_t i = 216; i < 256; ++i) {
+    const auto grey = static_cast<std::uint8_t>((i - 216) * 255 / 39);
+    p.palette[i] = {grey, grey, grey};
+  }
+}
+
+inline void Photo(CorpusPicture& p, std::mt19937& random) {
+  // Light: a few broad waves and soft blobs per channel, plus a little
+  // sensor noise; then Floyd-Steinberg onto the palette.
+  constexpr double kTau = 6.283185307179586;
+  struct Wave {
+    double fx, fy, phase, weight;
+  };
+  std::array<std::array<Wave, 5>, 3> waves{};
+  for (auto& channel : waves) {
+    for (Wave& w : channel) {
+      w = {(1 + Draw(random, 60)) / 10.0, (1 + Draw(random, 60)) / 10.0,
+           Draw(random, 1000) / 1000.0 * kTau, (20 + Draw(random, 40)) / 1.0};
+    }
+  }
+  PhotoPalette(p);
+  const std::size_t w = p.width;
+  std::vector<std::array<double, 3>> error(2 * (w + 2), {0, 0, 0});
+  for (std::uint32_t y = 0; y < p.height; ++y) {
+    auto* here = &error[(y % 2) * (w + 2) + 1];
+    auto* below = &error[((y + 1) % 2) * (w + 2) + 1];
+    std::fill(below - 1, below + w + 1, std::array<double, 3>{0, 0, 0});
+    for (std::uint32_t x = 0; x < p.width; ++x) {
+      const double u = double(x) / p.width;
+      const double v = double(y) / std::max<std::uint32_t>(1, p.height);
+      std::array<double, 3> colour{};
+      for (int c = 0; c < 3; ++c) {
+        double value = 110 + 25 * c;
+        for (const Wave& wave : waves[c])
+          value += wave.weight * std::sin(kTau * (wave.fx * u + wave.fy * v) + wave.phase);
+        value += static_cast<double>(Draw(random, 17)) - 8;  // grain
+        colour[c] = std::clamp(value + here[x][c], 0.0, 255.0);
+      }
+      // The nearest of the cube's colour and the grey of the same light.
+      const auto step = [](double value) {
+        return std::min(5, static_cast<int>(value / 51 + 0.5));
+      };
+      const int r = step(colour[0]), g = step(colour[1]), b = step(colour[2]);
+      const double light = (colour[0] + colour[1] + colour[2]) / 3;
+      const int grey = std::min(39, static_cast<int>(light * 39 / 255 + 0.5));
+      const double grey_value = grey * 255.0 / 39;
+      double cube_distance = 0, grey_distance = 0;
+      const int cube[3] = {r, g, b};
+      for (int c = 0; c < 3; ++c) {
+        cube_distance += (colour[c] - cube[c] * 51) * (colour[c] - cube[c] * 51);
+        grey_distance += (colour[c] - grey_value) * (colour[c] - grey_value);
+      }
+      const bool take_grey = grey_distance < cube_distance;
+      const std::uint32_t index = take_grey ? 216u + static_cast<std::uint32_t>(grey)
+                                            : static_cast<std::uint32_t>(36 * r + 6 * g + b);
+      p.pixels[std::size_t{y} * p.width + x] = static_cast<std::uint8_t>(index);
+      for (int c = 0; c < 3; ++c) {
+        const double diff = colour[c] - (take_grey ? grey_value : cube[c] * 51);
+        if (x + 1 < p.width) here[x + 1][c] += diff * 7 / 16;
+        below[static_cast<std::ptrdiff_t>(x) - 1][c] += diff * 3 / 16;
+        below[x][c] += diff * 5 / 16;
+        below[x + 1][c] += diff * 1 / 16;
+      }
+    }
+  }
+}
+
+inline void Text(CorpusPicture& p, std::mt19937& random) {
+  constexpr std::uint32_t kGlyphW = 6, kGlyphH = 9, kLineH = 12, kGlyphs = 64;
+  constexpr std::uint8_t kGround = 250, kInk = 4, kEdge = 128;
+  // Each glyph: strokes drawn at random in a 5x7 box, the sixth column and
+  // the rows below kept free as spacing.
+  std::array<std::array<std::uint8_t, kGlyphW * kGlyphH>, kGlyphs> glyphs{};
+  for (auto& glyph : glyphs) {
+    glyph.fill(kGround);
+    for (int stroke = 0; stroke < 3; ++stroke) {
+      std::uint32_t x = Draw(random, 5), y = 1 + Draw(random, 7);
+      const bool across = Draw(random, 2) != 0;
+      for (std::uint32_t k = 0, n = 2 + Draw(random, 5); k < n && x < 5 && y < 8; ++k) {
+        glyph[y * kGlyphW + x] = kInk;
+        if (across)
+          ++x;
+        else
+          ++y;
+      }
+    }
+    // Grey where ink meets ground on the right: a trace of smoothing.
+    for (std::uint32_t y = 0; y < kGlyphH; ++y)
+      for (std::uint32_t x = 1; x < 5; ++x)
+        if (glyph[y * kGlyphW + x] == kGround && glyph[y * kGlyphW + x - 1] == kInk)
+          glyph[y * kGlyphW + x] = kEdge;
+  }
+  std::fill(p.pixels.begin(), p.pixels.end(), kGround);
+  const std::uint32_t margin = std::min<std::uint32_t>(16, p.width / 8);
+  for (std::uint32_t top = margin; top + kGlyphH <= p.height; top += kLineH) {
+    std::uint32_t x = margin;
+    // A paragraph's last line ends early now and then.
+    const std::uint32_t end = Draw(random, 8) == 0 ? p.width / 2 : p.width - margin;
+    while (x + kGlyphW <= end) {
+      const std::uint32_t word = 1 + Draw(random, 9);
+      for (std::uint32_t k = 0; k < word && x + kGlyphW <= end; ++k, x += kGlyphW) {
+        const auto& glyph = glyphs[Draw(random, kGlyphs)];
+        for (std::uint32_t gy = 0; gy < kGlyphH; ++gy)
+          for (std::uint32_t gx = 0; gx < kGlyphW; ++gx)
+            p.pixels[std::size_t{top + gy} * p.width + x + gx] = glyph[gy * kGlyphW + gx];
+      }
+      x += kGlyphW;  // a space
+    }
+  }
+}
+
 }  // namespace corpus_detail
 
 inline CorpusPicture MakeCorpusPicture(CorpusKind kind, std::uint32_t width, std::uint32_t height,
@@ -163,6 +292,12 @@ inline CorpusPicture MakeCorpusPicture(CorpusKind kind, std::uint32_t width, std
       break;
     case CorpusKind::kNoise:
       corpus_detail::Noise(p, random);
+      break;
+    case CorpusKind::kPhoto:
+      corpus_detail::Photo(p, random);
+      break;
+    case CorpusKind::kText:
+      corpus_detail::Text(p, random);
       break;
   }
   return p;

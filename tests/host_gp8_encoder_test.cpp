@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "byte_order.h"
+#include "gp8_corpus.h"
 #include "greedy_lzss.h"
 #include "host/formats/gp8_encoder.h"
 #include "host/host_error.h"
@@ -28,14 +29,15 @@ Bytes Noise(std::size_t count, std::uint32_t symbols, std::uint32_t seed) {
   return bytes;
 }
 
-// A block that comes back exactly 4096 bytes later: matches at the far edge
-// of the window.
-Bytes PeriodOfWindow() {
-  Bytes bytes = Noise(4096, 256, 7);
+// A block that comes back exactly `period` bytes later: with 4096, matches at
+// the far edge of the window; with 4097, just out of its reach.
+Bytes PeriodOf(std::size_t period) {
+  Bytes bytes = Noise(period, 256, 7);
   const Bytes again = bytes;
   bytes.insert(bytes.end(), again.begin(), again.end());
   return bytes;
 }
+Bytes PeriodOfWindow() { return PeriodOf(4096); }
 
 // Zeros early on, between other bytes: matches that start in the window's
 // never-written positions and run on into bytes already written.
@@ -52,7 +54,7 @@ struct StreamCase {
 };
 
 TEST(Gp8Encoder, StreamDecodesToExactlyItsInput) {
-  const std::vector<StreamCase> cases = {
+  std::vector<StreamCase> cases = {
       {"empty", {}},
       {"one byte", {42}},
       {"two bytes", {0, 0}},
@@ -62,8 +64,13 @@ TEST(Gp8Encoder, StreamDecodesToExactlyItsInput) {
       {"four symbols, window wraps twice", Noise(10000, 4, 1)},
       {"all byte values", Noise(6000, 256, 2)},
       {"period of the window", PeriodOfWindow()},
+      {"period one beyond the window", PeriodOf(4097)},
       {"zeros near the start", ZerosNearTheStart()},
   };
+  // Every kind of picture the benchmarks encode, runs of 18 and trees of
+  // strings sharing long prefixes among them.
+  for (CorpusKind kind : kCorpusKinds)
+    cases.push_back({CorpusKindName(kind), MakeCorpusPicture(kind, 300, 90).pixels});
   for (const StreamCase& c : cases) {
     const Bytes stream = EncodeLzss(c.data);
     const host_test::Decoded decoded = ReferenceDecode(stream, c.data.size());

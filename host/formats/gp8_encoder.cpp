@@ -23,9 +23,9 @@ constexpr std::uint32_t kNoPosition = std::numeric_limits<std::uint32_t>::max();
 // produced, which the decoder has just stored. Sequence index q lies at
 // window position (q + 4078) mod 4096.
 constexpr std::size_t kZeroPrefix = kLzssWindowSize;
-// Zeros after the data, so that a substring's bytes can be read as whole
-// words wherever it starts.
-constexpr std::size_t kZeroSuffix = 24;
+// Zeros after the data, so that the strings that start in its last 18 bytes
+// can be compared in full, 8 bytes at a time.
+constexpr std::size_t kZeroSuffix = kLzssMaxMatch + 16;
 
 // A sequence ready to encode: the zero prefix, the data, the zero suffix.
 class Sequence {
@@ -50,142 +50,99 @@ std::uint64_t LoadLe64(const unsigned char* at) {
   return word;
 }
 
-// A substring of up to 18 bytes as an exact key: its bytes packed into
-// three words, those beyond its length zero. Each length has a table of its
-// own, so the length need not be part of the key.
-struct SubstringKey {
-  std::uint64_t low = 0;     // bytes 0 to 7
-  std::uint64_t middle = 0;  // bytes 8 to 15
-  std::uint64_t high = 0;    // bytes 16 and 17
-  friend bool operator==(const SubstringKey&, const SubstringKey&) = default;
-};
-
-// kKeepBytes[n]: the mask of the low n bytes of a word.
-constexpr std::uint64_t kKeepBytes[9] = {0,
-                                         0xFF,
-                                         0xFFFF,
-                                         0xFFFFFF,
-                                         0xFFFFFFFF,
-                                         0xFFFFFFFFFF,
-                                         0xFFFFFFFFFFFF,
-                                         0xFFFFFFFFFFFFFF,
-                                         0xFFFFFFFFFFFFFFFF};
-
-// The key of the first `length` bytes from `at`.
-SubstringKey KeyOf(const unsigned char* at, std::size_t length) {
-  return {LoadLe64(at) & kKeepBytes[std::min<std::size_t>(length, 8)],
-          LoadLe64(at + 8) & kKeepBytes[std::clamp<std::size_t>(length, 8, 16) - 8],
-          LoadLe64(at + 16) & kKeepBytes[std::max<std::size_t>(length, 16) - 16]};
+// How many of the first 18 bytes of a and b agree, given that the first
+// `shared` do; 8 bytes at a time.
+std::uint32_t SharedPrefix(const unsigned char* a, const unsigned char* b, std::uint32_t shared) {
+  while (shared < kLzssMaxMatch) {
+    const std::uint64_t differ = LoadLe64(a + shared) ^ LoadLe64(b + shared);
+    if (differ != 0) {
+      shared += static_cast<std::uint32_t>(std::countr_zero(differ)) / 8;
+      break;
+    }
+    shared += 8;
+  }
+  return std::min(shared, kLzssMaxMatch);
 }
-
-// For one substring length: the last sequence index at which each substring
-// was seen. A slot holds that index and 32 bits of the substring's hash; the
-// substring itself is read back from the sequence only when the hash bits
-// agree, which for another substring is rare. Only the last 4096 indexes can
-// be match sources, so older entries are dropped whenever the table fills
-// up: it stays small (256 KB) whatever the picture's size.
-class RecentPositions {
- public:
-  RecentPositions(const Sequence& sequence, std::size_t length)
-      : sequence_(&sequence), length_(length), slots_(kCapacity, Slot{0, kNoPosition}) {
-    live_.reserve(kCapacity / 2);
-  }
-
-  // Records q for the substring and returns the index recorded before it, or
-  // kNoPosition. Entries older than `oldest` may be forgotten.
-  std::uint32_t Exchange(const SubstringKey& key, std::uint32_t q, std::uint32_t oldest) {
-    if (used_ >= kCapacity / 2) Purge(oldest);
-    const std::uint64_t hash = Hash(key);
-    const auto tag = static_cast<std::uint32_t>(hash >> 32);
-    for (std::size_t at = Home(hash);; at = (at + 1) & (kCapacity - 1)) {
-      Slot& slot = slots_[at];
-      if (slot.last == kNoPosition) {
-        slot = {tag, q};
-        ++used_;
-        return kNoPosition;
-      }
-      if (slot.tag == tag && KeyOf(sequence_->at(slot.last), length_) == key)
-        return std::exchange(slot.last, q);
-    }
-  }
-
- private:
-  // A purge leaves at most one window's sources, an eighth of the slots;
-  // probes stay short until the table is half full again.
-  static constexpr std::size_t kCapacity = 8 * kLzssWindowSize;
-
-  struct Slot {
-    std::uint32_t tag;   // the high half of the substring's hash
-    std::uint32_t last;  // kNoPosition: an empty slot
-  };
-
-  static std::uint64_t Hash(const SubstringKey& key) {
-    const std::uint64_t mixed = (key.low * 0x9E3779B97F4A7C15ull) ^
-                                (key.middle * 0xC2B2AE3D27D4EB4Full) ^
-                                (key.high * 0x165667B19E3779F9ull);
-    return mixed ^ (mixed >> 29);
-  }
-  // The slot a search begins at: middle bits of the hash, apart from the tag.
-  static std::size_t Home(std::uint64_t hash) {
-    return static_cast<std::size_t>(hash >> 16) & (kCapacity - 1);
-  }
-
-  void Purge(std::uint32_t oldest) {
-    live_.clear();
-    for (const Slot& slot : slots_) {
-      if (slot.last != kNoPosition && slot.last >= oldest) live_.push_back(slot.last);
-    }
-    std::fill(slots_.begin(), slots_.end(), Slot{0, kNoPosition});
-    used_ = 0;
-    for (const std::uint32_t q : live_) {
-      const std::uint64_t hash = Hash(KeyOf(sequence_->at(q), length_));
-      std::size_t at = Home(hash);
-      while (slots_[at].last != kNoPosition) at = (at + 1) & (kCapacity - 1);
-      slots_[at] = {static_cast<std::uint32_t>(hash >> 32), q};
-      ++used_;
-    }
-  }
-
-  const Sequence* sequence_;
-  std::size_t length_;
-  std::vector<Slot> slots_;
-  std::vector<std::uint32_t> live_;
-  std::size_t used_ = 0;
-};
 
 struct Match {
   std::uint32_t length = 0;  // 0 when no match of kLzssMinMatch bytes exists
   std::uint32_t source = 0;  // sequence index of its first byte
 };
 
+// The first sequence index worth keeping as a source: the zeros before it
+// are followed by at least 18 more, so the string at this index stands for
+// them all, and it stays in reach at least as long as any of them.
+constexpr std::uint32_t kFirstSource = kZeroPrefix - kLzssMaxMatch;
+
 // Calls on_match(i, match) for every position i of the data in turn, with the
 // longest match there (capped at kLzssMaxMatch and at the bytes left) and
-// the index of a source that gives it. For every length from 3 to 18 a table
-// keeps the last index of each substring of that length; a match of a length
-// exists exactly when the last earlier occurrence of the substring lies
-// within the window, and the longest such length is the longest match. Each
-// position costs the same fixed work, however alike the picture's bytes are.
+// the index of a source that gives it.
+//
+// The strings of up to 18 bytes that start at the last 4096 indexes are kept
+// in binary search trees, one per first two bytes. Inserting the string at q
+// walks from the root down to where it belongs; the strings nearest it in
+// order, among them the one sharing the longest prefix with it, all lie on
+// that walk, so the search and the insertion are one. The walk re-hangs the
+// nodes it passes under the new string, which becomes the root: every node's
+// subtree then holds only older strings, and the first one found out of
+// reach cuts off all that lie below it. A string equal to the new one in all
+// 18 bytes is replaced by it, so runs keep the trees shallow. Bytes beyond
+// the data are compared as the zero suffix has them, which keeps the order
+// of the trees fixed; the match found is then capped at the bytes left.
 template <class OnMatch>
 void ForEachLongestMatch(const Sequence& sequence, OnMatch on_match) {
-  std::vector<RecentPositions> recent;
-  recent.reserve(kLzssMaxMatch - kLzssMinMatch + 1);
-  for (std::size_t length = kLzssMinMatch; length <= kLzssMaxMatch; ++length)
-    recent.emplace_back(sequence, length);
+  // Children of each index, kept for twice the window so that the index that
+  // leaves reach never shares its pair with the one that enters.
+  constexpr std::uint32_t kCycleMask = 2 * kLzssWindowSize - 1;
+  std::vector<std::uint32_t> roots(std::size_t{1} << 16, kNoPosition);
+  std::vector<std::array<std::uint32_t, 2>> children(kCycleMask + 1);  // smaller, larger
+
   const std::size_t size = sequence.size();
-  for (std::size_t q = 0; q < size; ++q) {
-    const std::size_t lengths = std::min<std::size_t>(kLzssMaxMatch, size - q);
-    const unsigned char* at = sequence.at(q);
-    const bool in_data = q >= kZeroPrefix;
-    const std::size_t cap = in_data ? lengths : 0;  // the data ends with the sequence
-    const auto oldest = static_cast<std::uint32_t>(q >= kLzssWindowSize ? q - kLzssWindowSize : 0);
+  for (std::size_t index = kFirstSource; index < size; ++index) {
+    const auto q = static_cast<std::uint32_t>(index);
+    const unsigned char* key = sequence.at(q);
+    std::uint32_t& root = roots[key[0] | (key[1] << 8)];
+    std::uint32_t candidate = std::exchange(root, q);
+    std::uint32_t* smaller = &children[q & kCycleMask][0];
+    std::uint32_t* larger = &children[q & kCycleMask][1];
+    // What the key shares with every string still to be met on the walk:
+    // at least as much as with the nearest smaller and larger ones passed.
+    std::uint32_t smaller_shared = 0;
+    std::uint32_t larger_shared = 0;
     Match found;
-    for (std::size_t length = lengths; length >= kLzssMinMatch; --length) {
-      const std::uint32_t last = recent[length - kLzssMinMatch].Exchange(
-          KeyOf(at, length), static_cast<std::uint32_t>(q), oldest);
-      if (found.length == 0 && length <= cap && last != kNoPosition && last >= oldest)
-        found = {static_cast<std::uint32_t>(length), last};
+    for (;;) {
+      if (candidate == kNoPosition || q - candidate > kLzssWindowSize) {
+        *smaller = kNoPosition;
+        *larger = kNoPosition;
+        break;
+      }
+      std::array<std::uint32_t, 2>& pair = children[candidate & kCycleMask];
+      const unsigned char* other = sequence.at(candidate);
+      const std::uint32_t shared =
+          SharedPrefix(other, key, std::min(smaller_shared, larger_shared));
+      if (shared > found.length) found = {shared, candidate};
+      if (shared == kLzssMaxMatch) {
+        *smaller = pair[0];
+        *larger = pair[1];
+        break;
+      }
+      if (other[shared] < key[shared]) {
+        *smaller = candidate;
+        smaller = &pair[1];
+        candidate = pair[1];
+        smaller_shared = shared;
+      } else {
+        *larger = candidate;
+        larger = &pair[0];
+        candidate = pair[0];
+        larger_shared = shared;
+      }
     }
-    if (in_data) on_match(q - kZeroPrefix, found);
+    if (index < kZeroPrefix) continue;
+    const auto left = static_cast<std::uint32_t>(size - index);
+    if (found.length > left) found.length = left;
+    if (found.length < kLzssMinMatch) found = {};
+    on_match(index - kZeroPrefix, found);
   }
 }
 
@@ -249,12 +206,25 @@ void AppendLzss(const Sequence& sequence, Bytes& out, const EncodeProgress& prog
       steps[end] = static_cast<std::uint8_t>(length);
     }
   };
+  // The ends the last match offered, up to `covered`, from a position whose
+  // cost was `covered_from`: a match from a position of no lower cost cannot
+  // better them, so its offers start beyond. In runs, where every position
+  // has a match of 18, that leaves one offer a position instead of 16.
+  std::size_t covered = 0;
+  std::uint64_t covered_from = 0;
   ForEachLongestMatch(sequence, [&](std::size_t i, const Match& match) {
     const std::uint64_t here = bits[i % kOpen];
     bits[i % kOpen] = kUnreached;  // the slot of position i + kOpen
     offer(i + 1, here + kLzssLiteralBits, 1);
-    for (std::uint32_t length = kLzssMinMatch; length <= match.length; ++length)
+    std::uint32_t shortest = kLzssMinMatch;
+    if (covered_from <= here && covered >= i + shortest)
+      shortest = static_cast<std::uint32_t>(covered - i + 1);
+    for (std::uint32_t length = shortest; length <= match.length; ++length)
       offer(i + length, here + kLzssMatchBits, length);
+    if (match.length != 0 && i + match.length >= covered) {
+      covered = i + match.length;
+      covered_from = here;
+    }
     sources[i] = static_cast<std::uint16_t>((match.source + kLzssWindowStart) % kLzssWindowSize);
     if (progress && (i + 1) % kProgressStep == 0) progress(i + 1, n);
   });

@@ -46,7 +46,7 @@ using EncodeProgress = std::function<void(std::uint64_t done, std::uint64_t tota
 // The shortest stream that expands to exactly `data`. It holds no item
 // beyond the last byte of data, so a decoder that stops when the input runs
 // out inside the last flag group has the whole of it. Its working memory is
-// at most 4 bytes a byte of data, besides the stream itself and a fixed 4 MB.
+// at most 4 bytes a byte of data, besides the stream itself and a fixed 320 KB.
 Bytes EncodeLzss(std::span<const unsigned char> data, const EncodeProgress& progress = {});
 
 // A GP8 file of the picture. The stream carries width x height indexes, row
