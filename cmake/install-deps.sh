@@ -3,7 +3,7 @@
 # any is missing. Needs root (or sudo) only when something must be installed.
 set -eu
 
-packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libpng-dev"
+packages="cmake ninja-build g++ make libgtest-dev binutils libcli11-dev libpng-dev libdeflate-dev"
 # vyn view: its HTTP server and JSON, and the browser and Node.js that its
 # end-to-end test drives.
 packages="$packages pkg-config libcpp-httplib-dev nlohmann-json3-dev chromium nodejs curl"
@@ -39,7 +39,7 @@ wine_packages="wine wine32:i386"
 # entry for its main suite, added only for them.
 src_list=/etc/apt/sources.list.d/vyn-libpng-source.sources
 need_source=""
-for source in libpng1.6 cpp-httplib; do
+for source in libpng1.6 cpp-httplib libdeflate; do
   if ! apt-cache showsrc "$source" 2>/dev/null | grep -q "^Package: $source\$"; then
     need_source=yes
   fi
@@ -63,7 +63,7 @@ elif command -v sudo >/dev/null 2>&1; then
   sudo="sudo"
 else
   [ -n "$missing$missing_wine" ] && echo "These packages are missing and installing them needs root:$missing$missing_wine" >&2
-  [ -n "$need_source" ] && echo "The Windows build needs a deb-src entry for the source packages of libpng and cpp-httplib; adding it needs root" >&2
+  [ -n "$need_source" ] && echo "The Windows build needs a deb-src entry for the source packages of libpng, cpp-httplib and libdeflate; adding it needs root" >&2
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
@@ -82,7 +82,7 @@ if [ -n "$need_source" ] && [ ! -f "$src_list" ]; then
     echo "No Debian mirror configured for apt; the Windows build needs the source packages of libpng and cpp-httplib" >&2
     exit 1
   fi
-  echo "Adding a deb-src entry for $mirror $suite (libpng's and cpp-httplib's sources, for the Windows build)"
+  echo "Adding a deb-src entry for $mirror $suite (the sources of libpng, cpp-httplib and libdeflate, for the Windows build)"
   printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
     "$mirror" "$suite" | $sudo tee "$src_list" >/dev/null
 fi

@@ -1,5 +1,6 @@
 #include "host/formats/png_codec.h"
 
+#include <libdeflate.h>
 #include <png.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "host/host_error.h"
@@ -212,13 +214,51 @@ struct WriteStructs {
   ~WriteStructs() { png_destroy_write_struct(&png, &info); }
 };
 
+constexpr int kDeflateLevel = 6;
+
+struct CompressorFree {
+  void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
+};
+
+// The PNG image data of a palette picture: each row after its filter byte
+// (0, none, as for every palette picture), in one zlib stream.
+Bytes CompressedRows(const IndexedPicture& picture) {
+  const std::size_t row = picture.width;
+  Bytes filtered((row + 1) * picture.height);
+  for (std::uint32_t y = 0; y < picture.height; ++y) {
+    filtered[y * (row + 1)] = 0;
+    std::copy_n(picture.pixels.data() + std::size_t{y} * row, row,
+                filtered.data() + y * (row + 1) + 1);
+  }
+  const std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
+      libdeflate_alloc_compressor(kDeflateLevel));
+  if (compressor == nullptr) throw std::bad_alloc();
+  Bytes compressed(libdeflate_zlib_compress_bound(compressor.get(), filtered.size()));
+  const std::size_t size = libdeflate_zlib_compress(compressor.get(), filtered.data(),
+                                                    filtered.size(), compressed.data(),
+                                                    compressed.size());
+  if (size == 0) throw HostError("cannot be written as PNG: the compressor ran out of room");
+  compressed.resize(size);
+  return compressed;
+}
+
 bool WriteRows(png_structp png, png_infop info, const IndexedPicture& picture,
-               const png_color* palette, int palette_size, const RowProgress* progress) {
+               const png_color* palette, int palette_size, const Bytes* compressed,
+               const RowProgress* progress) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_IHDR(png, info, picture.width, picture.height, 8, PNG_COLOR_TYPE_PALETTE,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_PLTE(png, info, palette, palette_size);
   png_write_info(png, info);
+  if (compressed != nullptr) {
+    // The image data made already: one IDAT chunk, then the end.
+    static constexpr png_byte kImageData[5] = {'I', 'D', 'A', 'T', '\0'};
+    static constexpr png_byte kEnd[5] = {'I', 'E', 'N', 'D', '\0'};
+    png_write_chunk(png, kImageData, compressed->data(), compressed->size());
+    png_write_chunk(png, kEnd, nullptr, 0);
+    if (*progress) (*progress)(picture.height, picture.height);
+    return true;
+  }
   constexpr std::uint32_t kRowsBetweenReports = 64;
   for (std::uint32_t y = 0; y < picture.height; ++y) {
     png_write_row(png, picture.pixels.data() + std::size_t{y} * picture.width);
@@ -303,7 +343,8 @@ PictureFile DecodePng(std::span<const unsigned char> bytes, bool& transparent) {
   return file;
 }
 
-Bytes EncodeIndexedPng(const IndexedPicture& picture, const RowProgress& progress) {
+Bytes EncodeIndexedPng(const IndexedPicture& picture, const RowProgress& progress,
+                       std::uint64_t one_go_pixels) {
   if (picture.width == 0 || picture.height == 0 || picture.width > PNG_UINT_31_MAX ||
       picture.height > PNG_UINT_31_MAX || picture.palette.empty() ||
       picture.palette.size() > kMaxPaletteSize)
@@ -319,11 +360,15 @@ Bytes EncodeIndexedPng(const IndexedPicture& picture, const RowProgress& progres
   structs.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, OnError, OnWarning);
   if (structs.png != nullptr) structs.info = png_create_info_struct(structs.png);
   if (structs.png == nullptr || structs.info == nullptr) throw std::bad_alloc();
+  const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
+  const std::optional<Bytes> compressed =
+      pixels <= one_go_pixels ? std::optional(CompressedRows(picture)) : std::nullopt;
   Bytes out;
   MemoryOutput output{&out};
   png_set_write_fn(structs.png, &output, WriteToMemory, FlushMemory);
   if (!WriteRows(structs.png, structs.info, picture, palette,
-                 static_cast<int>(picture.palette.size()), &progress)) {
+                 static_cast<int>(picture.palette.size()), compressed ? &*compressed : nullptr,
+                 &progress)) {
     if (std::strcmp(failure.message, "out of memory") == 0) throw std::bad_alloc();
     throw HostError(std::string("cannot be written as PNG: ") + failure.message);
   }
