@@ -17,7 +17,7 @@
 #include "host/plugins/archive_members.h"
 #include "host/view/http_server.h"
 #include "host/view/page_files.h"
-#include "host/view/thumbnail_cache.h"
+#include "host/view/lru_cache.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ struct ViewServer::State {
   std::string token;
   int port = 0;
   std::unique_ptr<HttpServer> server;
-  ThumbnailCache thumbnails;
+  LruCache<Bytes> thumbnails;
   // The archive plug-in keeps what IsSupported decided and what it last
   // looked up in process-wide variables: one recognition and the listing or
   // extraction that relies on it run under this lock, never interleaved
@@ -89,7 +89,7 @@ struct ViewServer::State {
   // the page does to show the reason) decodes nothing. At most one entry a
   // member.
   std::mutex failures_lock;
-  std::unordered_map<std::uint64_t, Refusal> failed_thumbnails;
+  std::unordered_map<std::string, Refusal> failed_thumbnails;
 
   State(const PluginSet& set, std::vector<ViewInput> given, ViewOptions chosen, std::string key)
       : plugins(set),
@@ -266,11 +266,7 @@ struct ViewServer::State {
 
   void ServeThumbnail(const HttpRequest& request, HttpResponse& response) {
     const Target target = Find(request);
-    const std::uint64_t key =
-        (std::uint64_t{static_cast<std::uint32_t>(target.input - inputs.data())} << 32) |
-        (target.member != nullptr
-             ? static_cast<std::uint32_t>(target.member - target.input->members.data())
-             : 0xFFFFFFFFu);
+    const std::string key = request.matches[1] + "/" + request.matches[2];
     {
       const std::lock_guard lock(failures_lock);
       const auto failed = failed_thumbnails.find(key);
@@ -287,7 +283,7 @@ struct ViewServer::State {
         failed_thumbnails.emplace(key, refusal);
         throw;
       }
-      thumbnails.Put(key, png);
+      thumbnails.Put(key, png, png->size());
     }
     response.SetHeader("Cache-Control", "private, max-age=300");
     Reply(response, std::string(png->begin(), png->end()), "image/png");
