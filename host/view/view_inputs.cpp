@@ -34,14 +34,12 @@ void AddFile(const PluginSet& plugins, const std::string& path, bool named,
         heads.emplace_back(member.position, std::min<std::size_t>(member.size, kHeadSize));
       PrefetchFileRanges(path, heads);
       for (std::size_t i = 0; i < members.size(); ++i) {
-        ViewMember entry{members[i], DisplayName(members[i].name), found[i], false};
+        ViewMember entry{members[i], DisplayName(members[i].name), found[i]};
         // A content test needs the member's head only, handed to GetFile
         // as memory input: a member that cannot be read shows as data, and
         // opening it says why.
         const auto member_head = TakeMemberHead(*input.plugin, path, members[i], kHeadSize);
-        if (member_head != nullptr)
-          entry.picture = plugins.Recognise(entry.member.name, ContentHead(member_head->bytes()),
-                                            PluginKind::kImage) != nullptr;
+        if (member_head != nullptr) Classify(plugins, entry, member_head->bytes());
         input.members.push_back(std::move(entry));
       }
     } else {
@@ -59,6 +57,36 @@ void AddFile(const PluginSet& plugins, const std::string& path, bool named,
 }
 
 }  // namespace
+
+void Classify(const PluginSet& plugins, ViewMember& member, std::span<const unsigned char> head) {
+  const Bytes content = ContentHead(head);
+  member.archive = plugins.Recognise(member.member.name, content, PluginKind::kArchive) != nullptr;
+  member.picture =
+      !member.archive && plugins.Recognise(member.member.name, content, PluginKind::kImage) != nullptr;
+}
+
+std::vector<ViewMember> ListArchiveImage(const PluginSet& plugins, const Plugin& plugin,
+                                         std::span<const unsigned char> image,
+                                         const std::string& shown) {
+  const auto members = plugin.ListImage(image);
+  if (!members)
+    throw HostError(shown + ": the archive plug-in could not list it (its directory is damaged "
+                            "or runs past its end)");
+  std::vector<ViewMember> listed;
+  listed.reserve(members->size());
+  const std::vector<bool> found = FoundByPosition(*members);
+  for (std::size_t i = 0; i < members->size(); ++i) {
+    ViewMember entry{(*members)[i], DisplayName((*members)[i].name), found[i]};
+    const ArchiveMember& member = entry.member;
+    if (member.position <= image.size() && member.size <= image.size() - member.position) {
+      const std::size_t head = std::min<std::size_t>(member.size, kHeadSize);
+      const auto block = plugin.ExtractFromImage(image.subspan(member.position, head));
+      if (block != nullptr) Classify(plugins, entry, block->bytes());
+    }
+    listed.push_back(std::move(entry));
+  }
+  return listed;
+}
 
 std::string DisplayName(const std::string& stored) {
   static const NameEncoding cp932(NameEncoding::kDefault);

@@ -26,6 +26,12 @@ using Json = nlohmann::json;
 constexpr char kLoopback[] = "127.0.0.1";
 constexpr std::size_t kPictureHeaderBytes = 16;  // width, height, depth, colours
 constexpr std::size_t kPaletteBytes = 3 * kMaxPaletteSize;
+// Archives opened inside others are kept for the requests that follow (a
+// grid's thumbnails) within this many bytes.
+constexpr std::size_t kNestedBudget = std::size_t{64} << 20;
+// Deeper than any archive packed on purpose; an archive whose member is the
+// archive itself nests without end, and stops here.
+constexpr std::size_t kMaxNestingDepth = 16;
 
 // A request that cannot be answered as asked, with the status and the
 // reason the page shows.
@@ -114,32 +120,91 @@ struct ViewServer::State {
     return host == kLoopback + suffix || host == "localhost" + suffix;
   }
 
-  // The input and member a request's path numbers, when they exist.
-  // `member` is null for a picture file.
+  // An archive opened inside another: its bytes as the archive plug-in
+  // delivered them, and its members.
+  struct NestedArchive {
+    const Plugin* plugin = nullptr;  // the archive plug-in that recognised it
+    std::unique_ptr<ReceivedBlock> image;
+    std::vector<ViewMember> members;
+  };
+  LruCache<NestedArchive> nested{kNestedBudget};
+
+  // What a request's path numbers: an input, and the member numbers that
+  // lead from it through archives inside it to a member. `member` is null
+  // for a picture file; `within` is the archive in memory the member is in,
+  // null for a member of an input archive.
   struct Target {
     const ViewInput* input = nullptr;
     const ViewMember* member = nullptr;
+    std::shared_ptr<const NestedArchive> within;
+    std::string key;  // the numbers, as "input/member/member..."
   };
-  Target Find(const HttpRequest& request) const {
-    const auto number = [&](std::size_t group, std::size_t limit) -> std::size_t {
-      const std::string text = request.matches[group];
+  Target Find(const HttpRequest& request) {
+    const auto number = [](const std::string& text, std::size_t limit) -> std::size_t {
       if (text.empty() || text.size() > 9) return limit;
       const std::size_t value = std::stoul(text);
       return value < limit ? value : limit;
     };
-    const std::size_t i = number(1, inputs.size());
+    const std::size_t i = number(request.matches[1], inputs.size());
     if (i == inputs.size()) throw Refusal{404, "there is no such input"};
-    Target target{&inputs[i], nullptr};
-    const bool has_member = !request.matches[2].empty();
-    if (target.input->kind == ViewInput::Kind::kArchive) {
-      if (!has_member) throw Refusal{404, "an archive has members; name one by its number"};
-      const std::size_t m = number(2, target.input->members.size());
-      if (m == target.input->members.size()) throw Refusal{404, "the archive has no such member"};
-      target.member = &target.input->members[m];
-    } else if (has_member) {
-      throw Refusal{404, "a picture has no members"};
+    Target target{&inputs[i], nullptr, nullptr, std::to_string(i)};
+    std::vector<std::string> chain;
+    const std::string& path = request.matches[2];
+    for (std::size_t at = 0; at < path.size();) {
+      const std::size_t next = std::min(path.find('/', at + 1), path.size());
+      chain.push_back(path.substr(at + 1, next - at - 1));
+      at = next;
+    }
+    if (target.input->kind != ViewInput::Kind::kArchive) {
+      if (!chain.empty()) throw Refusal{404, "a picture has no members"};
+      return target;
+    }
+    if (chain.empty()) throw Refusal{404, "an archive has members; name one by its number"};
+    for (std::size_t level = 0; level < chain.size(); ++level) {
+      if (level > 0) target.within = OpenNested(target, level);
+      const std::vector<ViewMember>& members =
+          target.within != nullptr ? target.within->members : target.input->members;
+      const std::size_t m = number(chain[level], members.size());
+      if (m == members.size()) throw Refusal{404, "the archive has no such member"};
+      target.member = &members[m];
+      target.key += "/" + std::to_string(m);
     }
     return target;
+  }
+
+  // The archive that the target's member is, opened as a folder: listed
+  // from its bytes in memory, kept for the next request. `level` is how
+  // many archives deep it lies.
+  std::shared_ptr<const NestedArchive> OpenNested(const Target& target, std::size_t level) {
+    if (auto found = nested.Find(target.key)) return found;
+    const std::string name = NameOf(target);
+    if (!target.member->archive) throw Refusal{404, name + " is not an archive"};
+    if (level > kMaxNestingDepth)
+      throw Refusal{422, name + " lies more than " + std::to_string(kMaxNestingDepth) +
+                             " archives deep; archives nested deeper are not opened"};
+    if (target.member->member.size > options.max_nested_bytes)
+      throw Refusal{413, name + " is an archive of " + std::to_string(target.member->member.size) +
+                             " bytes, more than the " + std::to_string(options.max_nested_bytes) +
+                             " this viewer opens inside another archive"};
+    Held held = BytesOf(target);
+    auto opened = std::make_shared<NestedArchive>();
+    {
+      const std::lock_guard lock(archive_lock);
+      const std::span<const unsigned char> bytes = held.bytes();
+      const Plugin* plugin = plugins.Recognise(name, ContentHead(bytes), PluginKind::kArchive);
+      if (plugin == nullptr)
+        throw Refusal{422, name + " is not an archive that an archive plug-in recognises"};
+      opened->plugin = plugin;
+      try {
+        opened->members = ListArchiveImage(plugins, *plugin, bytes, name);
+      } catch (const HostError& error) {
+        throw Refusal{422, error.what()};
+      }
+    }
+    opened->image = std::move(held.block);
+    const std::size_t size = opened->image->size() + opened->members.size() * sizeof(ViewMember);
+    nested.Put(target.key, opened, size);
+    return opened;
   }
 
   std::string NameOf(const Target& target) const {
@@ -164,6 +229,19 @@ struct ViewServer::State {
         return held;
       }
       const std::lock_guard lock(archive_lock);
+      if (target.within != nullptr) {
+        // Within an archive in memory: the listed extent handed to GetFile
+        // as memory input, as for a member of a file.
+        const std::span<const unsigned char> image = target.within->image->bytes();
+        const ArchiveMember& member = target.member->member;
+        if (member.position > image.size() || member.size > image.size() - member.position)
+          throw Refusal{422, NameOf(target) + " runs past the end of the archive it is in"};
+        held.block =
+            target.within->plugin->ExtractFromImage(image.subspan(member.position, member.size));
+        if (held.block == nullptr || held.block->size() != member.size)
+          throw Refusal{422, "the archive plug-in could not extract " + NameOf(target)};
+        return held;
+      }
       const Bytes head = ReadHead(target.input->path, kHeadSize);
       if (!target.input->plugin->Recognises(target.input->path, head))
         throw Refusal{422, "the archive plug-in no longer recognises " + target.input->path};
@@ -200,6 +278,20 @@ struct ViewServer::State {
     }
   }
 
+  static Json MembersJson(const std::vector<ViewMember>& listed) {
+    Json members = Json::array();
+    for (std::size_t m = 0; m < listed.size(); ++m) {
+      const ViewMember& member = listed[m];
+      Json entry = {{"id", m},
+                    {"name", member.display_name},
+                    {"size", member.member.size},
+                    {"picture", member.picture}};
+      if (member.archive) entry["archive"] = true;
+      members.push_back(std::move(entry));
+    }
+    return members;
+  }
+
   Json Listing() const {
     Json list = Json::array();
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -209,17 +301,7 @@ struct ViewServer::State {
                     {"size", input.size},
                     {"format", input.plugin->format_name()},
                     {"kind", input.kind == ViewInput::Kind::kArchive ? "archive" : "picture"}};
-      if (input.kind == ViewInput::Kind::kArchive) {
-        Json members = Json::array();
-        for (std::size_t m = 0; m < input.members.size(); ++m) {
-          const ViewMember& member = input.members[m];
-          members.push_back({{"id", m},
-                             {"name", member.display_name},
-                             {"size", member.member.size},
-                             {"picture", member.picture}});
-        }
-        entry["members"] = std::move(members);
-      }
+      if (input.kind == ViewInput::Kind::kArchive) entry["members"] = MembersJson(input.members);
       list.push_back(std::move(entry));
     }
     return list;
@@ -241,6 +323,19 @@ struct ViewServer::State {
 
   void ServeInputs(const HttpRequest&, HttpResponse& response) {
     Reply(response, Listing().dump(-1, ' ', false, Json::error_handler_t::replace),
+          "application/json");
+  }
+
+  // The members of an archive inside an archive, listed as the input
+  // archives' members are.
+  void ServeMembers(const HttpRequest& request, HttpResponse& response) {
+    Target target = Find(request);
+    const std::size_t level = static_cast<std::size_t>(
+        std::count(target.key.begin(), target.key.end(), '/'));
+    const auto opened = OpenNested(target, level);
+    Reply(response,
+          Json{{"members", MembersJson(opened->members)}}.dump(-1, ' ', false,
+                                                             Json::error_handler_t::replace),
           "application/json");
   }
 
@@ -266,7 +361,7 @@ struct ViewServer::State {
 
   void ServeThumbnail(const HttpRequest& request, HttpResponse& response) {
     const Target target = Find(request);
-    const std::string key = request.matches[1] + "/" + request.matches[2];
+    const std::string& key = target.key;
     {
       const std::lock_guard lock(failures_lock);
       const auto failed = failed_thumbnails.find(key);
@@ -333,9 +428,10 @@ struct ViewServer::State {
   std::vector<Route> routes = {
       {std::regex(R"(/|/([A-Za-z0-9_.-]+\.(?:html|css|js)))"), &State::ServePage, false},
       {std::regex("/api/inputs"), &State::ServeInputs, true},
-      {std::regex(R"(/api/picture/(\d+)(?:/(\d+))?)"), &State::ServePicture, true},
-      {std::regex(R"(/api/thumb/(\d+)(?:/(\d+))?)"), &State::ServeThumbnail, true},
-      {std::regex(R"(/download/(\d+)(?:/(\d+))?/(original|png|bmp))"), &State::ServeDownload, true},
+      {std::regex(R"(/api/members/(\d+)((?:/\d+)+))"), &State::ServeMembers, true},
+      {std::regex(R"(/api/picture/(\d+)((?:/\d+)*))"), &State::ServePicture, true},
+      {std::regex(R"(/api/thumb/(\d+)((?:/\d+)*))"), &State::ServeThumbnail, true},
+      {std::regex(R"(/download/(\d+)((?:/\d+)*)/(original|png|bmp))"), &State::ServeDownload, true},
   };
 
   void Dispatch(const HttpRequest& asked, HttpResponse& response) {
