@@ -58,7 +58,14 @@ vyn('encode', 'sample.png', '-o', 'SAMPLE.GP8');
 fs.writeFileSync(file('BROKEN.GP8'), fs.readFileSync(file('SAMPLE.GP8')).subarray(0, 300));
 // Japanese text as its makers store it, in Shift-JIS: 日本語のテキスト
 fs.writeFileSync(file('sjis.txt'), Buffer.from('93fa967b8cea82cc8365834c8358836700', 'hex').subarray(0, 16));
-vyn('pack', '-o', 'test.ARC', '--scramble', 'KNOWN.GP8', 'SAMPLE.GP8', 'notes.txt', 'BROKEN.GP8', 'sjis.txt');
+// Archives inside archives: DEEP.ARC inside NEST.ARC inside test.ARC.
+vyn('pack', '-o', 'DEEP.ARC', 'KNOWN.GP8', 'sjis.txt');
+vyn('pack', '-o', 'NEST.ARC', '--scramble', 'DEEP.ARC', 'SAMPLE.GP8');
+vyn('pack', '-o', 'test.ARC', '--scramble', 'KNOWN.GP8', 'SAMPLE.GP8', 'notes.txt', 'BROKEN.GP8', 'sjis.txt', 'NEST.ARC');
+// Loose pictures in a directory of their own.
+fs.mkdirSync(file('loose'));
+fs.copyFileSync(file('KNOWN.GP8'), file('loose/ONE.GP8'));
+fs.copyFileSync(file('SAMPLE.GP8'), file('loose/TWO.GP8'));
 vyn('convert', 'KNOWN.GP8', '-o', 'known-back.png');
 // 10,240 members: the sample picture under 10,240 names.
 const many = path.join(fixtures, 'many');
@@ -74,7 +81,7 @@ fs.rmSync(many, { recursive: true });
 
 // The server, on a free port.
 const started = Date.now();
-const server = spawn(path.join(bin, 'vyn'), ['view', '--no-open', '--port', '0', 'test.ARC', 'BIG.ARC', 'KNOWN.GP8'],
+const server = spawn(path.join(bin, 'vyn'), ['view', '--no-open', '--port', '0', 'test.ARC', 'BIG.ARC', 'KNOWN.GP8', 'loose'],
                      { cwd: fixtures, stdio: ['ignore', 'pipe', 'inherit'] });
 const address = await new Promise((resolve, reject) => {
   let out = '';
@@ -110,7 +117,7 @@ try {
   });
   await step('a path outside the inputs gets 404', async () => {
     for (const where of ['/etc/passwd', '/../../etc/passwd', '/download/9/0/original',
-                         '/download/0/99/original', '/api/picture/0/5', '/fixtures/KNOWN.GP8']) {
+                         '/download/0/99/original', '/api/picture/0/9', '/fixtures/KNOWN.GP8']) {
       assert.equal((await fetch(origin + where + '?t=' + token)).status, 404, where);
     }
   });
@@ -130,10 +137,10 @@ try {
   await step('the tree shows the archive\'s members by name', async () => {
     await page.waitForSelector('#tree .leaf');
     assert.ok(!page.url().includes(token), 'the token is taken out of the address bar: ' + page.url());
-    const names = await page.$$eval('#tree details:first-of-type .leaf .name', (es) => es.map((e) => e.textContent));
-    assert.deepEqual(names, ['KNOWN.GP8', 'SAMPLE.GP8', 'notes.txt', 'BROKEN.GP8', 'sjis.txt']);
-    const kinds = await page.$$eval('#tree details:first-of-type .leaf .kind', (es) => es.map((e) => e.textContent));
-    assert.deepEqual(kinds, ['picture', 'picture', 'data', 'picture', 'data']);
+    const names = await page.$$eval('#tree .row[data-key^="0/"] .name', (es) => es.map((e) => e.textContent));
+    assert.deepEqual(names, ['KNOWN.GP8', 'SAMPLE.GP8', 'notes.txt', 'BROKEN.GP8', 'sjis.txt', 'NEST.ARC']);
+    const kinds = await page.$$eval('#tree .row[data-key^="0/"] .kind', (es) => es.map((e) => e.textContent));
+    assert.deepEqual(kinds, ['picture', 'picture', 'data', 'picture', 'data', 'archive']);
   });
 
   const readCanvas = () => page.evaluate(() => {
@@ -241,15 +248,17 @@ const download = async (selector) => {
     await page.selectOption('#text-mode', 'text');
   });
   await step('the archive view shows thumbnails, and why one cannot be made', async () => {
-    await page.click('#tree details:first-of-type summary');
+    const rows = await page.locator('#tree .row').count();
+    await page.click('#tree .row[data-key="0"] .name');
     await until(async () => (await page.locator('#grid img[data-loaded]').count()) === 2);
+    assert.equal(await page.locator('#tree .row').count(), rows, 'a click on the name leaves the rows as they were');
     await page.waitForSelector('#grid .cell[data-failed]');
     assert.match(await page.textContent('#grid .cell[data-failed]'), /could not decode/);
     await page.screenshot({ path: path.join(artifacts, 'archive-view.png') });
   });
   await step('10,240 members: first thumbnails (a figure, not a limit)', async () => {
     const t0 = Date.now();
-    await page.click('#tree details:nth-of-type(2) summary');
+    await page.click('#tree .row[data-key="1"] .name');
     await until(async () => (await page.locator('#grid img[data-loaded]').count()) >= 12, 5);
     const first = Date.now() - t0;
     // Browse: scroll far down a few times, and to the end.
@@ -293,7 +302,54 @@ const download = async (selector) => {
     await page.waitForSelector('#grid-panel:not([hidden])');
     assert.equal(await page.textContent('#grid-title'), 'BIG.ARC');
   });
+  await step('in an archive\'s grid, j/k and Home/End stay within it', async () => {
+    // BIG.ARC is the second archive: j from its grid opens its own first
+    // member, never the first archive's.
+    await page.click('#tree .row[data-key="1"] .name');
+    await page.waitForSelector('#grid-panel:not([hidden])');
+    const title = () => page.textContent('#item-title');
+    for (const [key, want] of [['j', 'P00000.GP8'], ['j', 'P00001.GP8'], ['j', 'P00002.GP8'], ['k', 'P00001.GP8'],
+                               ['End', 'P10239.GP8'], ['k', 'P10238.GP8'], ['Home', 'P00000.GP8']]) {
+      await page.keyboard.press(key);
+      await until(async () => (await title()) === want).catch(async () => {
+        throw new Error(`after ${key}: ${await title()}, not ${want}`);
+      });
+    }
+    // Its 10,240 rows, open in the tree, are not all in the page.
+    const rows = await page.locator('#tree .row').count();
+    assert.ok(rows < 200, rows + ' tree rows in the page');
+    await page.keyboard.press('Escape');
+    await page.waitForSelector('#grid-panel:not([hidden])');
+  });
+  await step('archives inside archives open as folders, two levels deep', async () => {
+    await page.click('#tree .row[data-key="0/5"] .name');
+    await until(async () => (await page.textContent('#grid-title')) === 'NEST.ARC');
+    await page.click('#grid .cell[title^="DEEP.ARC"]');
+    await until(async () => (await page.textContent('#grid-title')) === 'DEEP.ARC');
+    await until(async () => (await page.locator('#grid img[data-loaded]').count()) === 1);
+    await page.screenshot({ path: path.join(artifacts, 'nested-archive.png') });
+    await page.click('#grid .cell[title^="KNOWN.GP8"]');
+    await until(async () => (await page.textContent('#item-facts')).includes('37 × 23'));
+    assert.match(await page.textContent('#item-facts'), /in DEEP\.ARC/);
+    expectPixels(await readCanvas(), 1);
+    assert.ok(await page.isVisible('#tree .row.selected[data-key="0/5/0/0"]'), 'the tree shows where it lies');
+    await page.keyboard.press('Escape');
+    await until(async () => (await page.textContent('#grid-title')) === 'DEEP.ARC');
+    await page.keyboard.press('Escape');
+    await until(async () => (await page.textContent('#grid-title')) === 'NEST.ARC');
+    await page.goBack();
+    await until(async () => (await page.textContent('#grid-title')) === 'DEEP.ARC');
+    await page.reload();
+    await until(async () => (await page.textContent('#grid-title')) === 'DEEP.ARC');
+  });
+  await step('a directory opens as a folder with its loose pictures in a grid', async () => {
+    await page.click('#tree .row[data-key="d:loose/"] .name');
+    await until(async () => (await page.locator('#grid img[data-loaded]').count()) === 2);
+    assert.equal(await page.textContent('#grid-title'), 'loose');
+  });
   await step('a filter narrows the grid to the names that hold it', async () => {
+    await page.click('#tree .row[data-key="1"] .name');
+    await page.waitForSelector('#grid-panel:not([hidden])');
     await page.fill('#grid-filter', 'P0001');
     await until(async () => (await page.locator('#grid .cell').count()) === 10);
     assert.match(await page.textContent('#grid-count'), /10,?240 members; 10 shown/);
