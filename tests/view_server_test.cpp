@@ -225,6 +225,7 @@ TEST_F(ViewServerTest, RefusesPicturesBeyondThePixelLimitWithTheReason) {
     EXPECT_EQ(answer->status, 413);
     EXPECT_NE(answer->body.find("2000x2000"), std::string::npos) << answer->body;
     EXPECT_NE(answer->body.find("--max-pixels"), std::string::npos) << answer->body;
+    EXPECT_EQ(nlohmann::json::parse(answer->body)["picture"]["width"], 2000);
   }
   EXPECT_EQ(Status("/api/picture/0/0"), 200);
   EXPECT_EQ(Status("/api/members/0/3"), 200);
@@ -288,6 +289,19 @@ TEST_F(ViewServerTest, MembersSharingAPositionKeepTheirOwnBytes) {
   EXPECT_NE(cut->body.find("CUT.GP8: the image plug-in could not decode it: its pixel stream"),
             std::string::npos)
       << cut->body;
+  // What its header tells is given still: the geometry, and the palette.
+  const auto known = nlohmann::json::parse(cut->body)["picture"];
+  EXPECT_EQ(known["width"], 5);
+  EXPECT_EQ(known["height"], 4);
+  const std::string palette = known["palette"];
+  const Bytes expected = TestPalette();  // blue, green, red, 0 per entry
+  ASSERT_EQ(palette.size(), 256u * 6);
+  for (std::size_t i : {0u, 1u, 77u, 255u}) {
+    char rgb[7];
+    std::snprintf(rgb, sizeof rgb, "%02x%02x%02x", expected[4 * i + 2], expected[4 * i + 1],
+                  expected[4 * i]);
+    EXPECT_EQ(palette.substr(6 * i, 6), rgb) << "entry " << i;
+  }
 }
 
 TEST_F(ViewServerTest, OpensArchivesInsideArchivesToABoundedDepth) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
@@ -17,6 +18,7 @@
 #include "host/plugins/archive_members.h"
 #include "host/view/http_server.h"
 #include "host/view/page_files.h"
+#include "image/gp8_format.h"
 #include "host/view/lru_cache.h"
 
 namespace {
@@ -35,10 +37,38 @@ constexpr std::size_t kMaxNestingDepth = 16;
 
 // A request that cannot be answered as asked, with the status and the
 // reason the page shows.
+// `picture` holds what is known of a picture that cannot be shown, for the
+// page to show beside the reason.
 struct Refusal : std::runtime_error {
-  Refusal(int code, const std::string& reason) : std::runtime_error(reason), status(code) {}
+  Refusal(int code, const std::string& reason, nlohmann::json known = nullptr)
+      : std::runtime_error(reason), status(code), picture(std::move(known)) {}
   int status;
+  nlohmann::json picture;
 };
+
+// What a picture whose pixels cannot be had still tells: its geometry, from
+// GetPictureInfo, and for a GP8 picture the palette that its header holds
+// (no export gives a palette without the pixels, and a modder wants it most
+// when the pixels are damaged).
+nlohmann::json KnownOfPicture(const Plugin& image, const PictureInfoRecord& info,
+                              std::span<const unsigned char> bytes) {
+  nlohmann::json known = {{"width", std::llabs(info.width)},
+                          {"height", std::llabs(info.height)},
+                          {"depth", info.bits_per_pixel}};
+  if (image.information()[kPatternIndex] == "*.GP8" && bytes.size() >= kPixelStreamOffset) {
+    std::string palette;
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (std::uint32_t i = 0; i < kPaletteEntryCount; ++i) {
+      const unsigned char* entry = bytes.data() + kPaletteOffset + i * kPaletteEntrySize;
+      for (const std::uint32_t byte : {kRedByte, kGreenByte, kBlueByte}) {
+        palette += kHex[entry[byte] >> 4];
+        palette += kHex[entry[byte] & 0xF];
+      }
+    }
+    known["palette"] = palette;  // RGB, two hex digits each, entry after entry
+  }
+  return known;
+}
 
 std::string StemOf(const std::string& name) {
   const std::size_t dot = name.rfind('.');
@@ -260,21 +290,25 @@ struct ViewServer::State {
     const Plugin* image = plugins.Recognise(name, ContentHead(bytes), PluginKind::kImage);
     if (image == nullptr)
       throw Refusal{422, name + " is not a picture that the image plug-in recognises"};
+    std::optional<PictureInfoRecord> info_known;
     try {
       const PictureInfoRecord info = image->PictureInfoInMemory(bytes);
+      info_known = info;
       const std::uint64_t width = static_cast<std::uint64_t>(std::llabs(info.width));
       const std::uint64_t height = static_cast<std::uint64_t>(std::llabs(info.height));
       const std::uint64_t block = (width + 3) / 4 * 4 * height;
       if (block > options.max_pixels)
-        throw Refusal{413, name + " is " + std::to_string(width) + "x" + std::to_string(height) +
-                               ", a pixel block of " + std::to_string(block) +
-                               " bytes, more than the " + std::to_string(options.max_pixels) +
-                               " this viewer decodes (--max-pixels)"};
+        throw Refusal{413,
+                      name + " is " + std::to_string(width) + "x" + std::to_string(height) +
+                          ", a pixel block of " + std::to_string(block) + " bytes, more than the " +
+                          std::to_string(options.max_pixels) + " this viewer decodes (--max-pixels)",
+                      KnownOfPicture(*image, info, bytes)};
       depth = info.bits_per_pixel;
       const DeliveredPicture delivered = image->PictureInMemory(bytes);
       return PictureFromDib(delivered.header, delivered.pixels);
     } catch (const HostError& error) {
-      throw Refusal{422, name + ": " + error.what()};
+      throw Refusal{422, name + ": " + error.what(),
+                    info_known ? KnownOfPicture(*image, *info_known, bytes) : nullptr};
     }
   }
 
@@ -414,10 +448,12 @@ struct ViewServer::State {
 
   // Every refusal, whichever layer makes it, reaches the page the same way:
   // its status and a JSON body with the reason.
-  static void AnswerError(HttpResponse& response, int status, const std::string& reason) {
+  static void AnswerError(HttpResponse& response, int status, const std::string& reason,
+                          const Json& picture = nullptr) {
     response.status = status;
-    Reply(response, Json{{"error", reason}}.dump(-1, ' ', false, Json::error_handler_t::replace),
-          "application/json");
+    Json body = {{"error", reason}};
+    if (!picture.is_null()) body["picture"] = picture;
+    Reply(response, body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
   }
 
   struct Route {
@@ -458,7 +494,7 @@ struct ViewServer::State {
                                                        : "this address needs the access token "
                                                          "that vyn view printed"};
     } catch (const Refusal& refusal) {
-      AnswerError(response, refusal.status, refusal.what());
+      AnswerError(response, refusal.status, refusal.what(), refusal.picture);
     } catch (const std::bad_alloc&) {
       AnswerError(response, 500, "out of memory");
     } catch (const std::exception& error) {

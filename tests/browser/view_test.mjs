@@ -66,6 +66,8 @@ vyn('pack', '-o', 'test.ARC', '--scramble', 'KNOWN.GP8', 'SAMPLE.GP8', 'notes.tx
 fs.mkdirSync(file('loose'));
 fs.copyFileSync(file('KNOWN.GP8'), file('loose/ONE.GP8'));
 fs.copyFileSync(file('SAMPLE.GP8'), file('loose/TWO.GP8'));
+// Its header and palette whole, its pixel stream cut short.
+fs.writeFileSync(file('loose/CUT.GP8'), fs.readFileSync(file('KNOWN.GP8')).subarray(0, 1040));
 vyn('convert', 'KNOWN.GP8', '-o', 'known-back.png');
 // 10,240 members: the sample picture under 10,240 names.
 const many = path.join(fixtures, 'many');
@@ -162,6 +164,10 @@ try {
     }
   };
 
+  const download = async (selector) => {
+    const [saved] = await Promise.all([page.waitForEvent('download'), page.click(selector)]);
+    return fs.readFileSync(await saved.path());
+  };
   await step('a picture member is shown pixel for pixel at 1x', async () => {
     await page.click('#tree .leaf:has-text("KNOWN.GP8")');
     await until(async () => (await page.textContent('#item-facts')).includes('37 × 23'));
@@ -185,6 +191,30 @@ try {
     assert.equal(await swatch.evaluate((e) => getComputedStyle(e).backgroundColor), `rgb(${r}, ${g}, ${b})`);
     assert.match(await page.textContent('#swatch-info'), new RegExp(`index 77: #[0-9a-f]{6} \\(${r}, ${g}, ${b}\\)`));
   });
+  await step('a swatch clicked shows its pixels alone; the palette exports as .act and .pal', async () => {
+    const chosen = indexAt(5, 7);
+    let uses = 0;
+    for (let y = 0; y < H; ++y) for (let x = 0; x < W; ++x) uses += indexAt(x, y) === chosen;
+    await page.click(`#palette .swatch[data-index="${chosen}"]`);
+    assert.match(await page.textContent('#swatch-info'), new RegExp(`index ${chosen}: .* · ${uses} pixels? \\(shown`));
+    const shown = await readCanvas();
+    for (let y = 0; y < H; ++y) {
+      for (let x = 0; x < W; ++x) {
+        const at = (y * 4 * shown.width + x * 4) * 4;
+        const same = palette[indexAt(x, y)].every((v, c) => v === shown.data[at + c]);
+        assert.equal(same, indexAt(x, y) === chosen, `pixel ${x},${y} shown as it is: ${same}`);
+      }
+    }
+    await page.click(`#palette .swatch[data-index="${chosen}"]`);
+    expectPixels(await readCanvas(), 4);
+    const act = await download('#palette-act');
+    assert.equal(act.length, 772);
+    assert.deepEqual([...act.subarray(0, 768)], palette.flat());
+    assert.deepEqual([...act.subarray(768)], [1, 0, 0xFF, 0xFF]);
+    const pal = (await download('#palette-pal')).toString('latin1').split('\r\n');
+    assert.deepEqual(pal.slice(0, 3), ['JASC-PAL', '0100', '256']);
+    assert.equal(pal[3 + 77], palette[77].join(' '));
+  });
   // Polls from here: the page's policy allows no script made from text, which
 // is what page.waitForFunction uses to poll a function.
 async function until(condition, every = 50, limit = 30000) {
@@ -194,10 +224,6 @@ async function until(condition, every = 50, limit = 30000) {
     await new Promise((resolve) => setTimeout(resolve, every));
   }
 }
-const download = async (selector) => {
-    const [saved] = await Promise.all([page.waitForEvent('download'), page.click(selector)]);
-    return fs.readFileSync(await saved.path());
-  };
   await step('downloads: the member\'s bytes, and the picture as PNG', async () => {
     assert.ok((await download('#download-original')).equals(fs.readFileSync(file('KNOWN.GP8'))));
     assert.ok((await download('#download-png')).equals(fs.readFileSync(file('known-back.png'))));
@@ -208,6 +234,20 @@ const download = async (selector) => {
     await page.click('#tree .leaf:has-text("BROKEN.GP8")');
     await page.waitForSelector('#item-error:not([hidden])');
     assert.match(await page.textContent('#item-error'), /BROKEN\.GP8: the image plug-in could not decode it: it holds 300 bytes, fewer than the 1032 of a GP8 header/);
+  });
+  await step('a damaged picture still shows its size and palette', async () => {
+    await page.click('#tree .row[data-key="d:loose/"] .name');
+    await page.click('#grid .cell[title^="CUT.GP8"]');
+    await page.waitForSelector('#item-error:not([hidden])');
+    await until(async () => (await page.textContent('#item-facts')).includes('37 × 23'));
+    assert.ok(await page.isVisible('#palette'));
+    const [r, g, b] = palette[77];
+    assert.equal(await page.locator('#palette .swatch[data-index="77"]').evaluate((e) => getComputedStyle(e).backgroundColor),
+                 `rgb(${r}, ${g}, ${b})`);
+    assert.ok(await page.isHidden('#stage'));
+    await page.screenshot({ path: path.join(artifacts, 'damaged-picture.png') });
+    await page.click('#tree .leaf:has-text("BROKEN.GP8")');
+    await page.waitForSelector('#item-error:not([hidden])');
   });
   await step('keys move between members', async () => {
     await page.keyboard.press('k');

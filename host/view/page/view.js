@@ -26,6 +26,7 @@ const view = {
   picture: null,    // {width, height, depth, colours, palette, indexes, base}
   zoom: 1,
   fit: false,
+  highlight: null,  // the palette entry whose pixels are shown alone
   request: 0,       // number of the latest picture request, to drop late answers
 };
 
@@ -55,9 +56,11 @@ async function get(url) {
     try {
       const body = await response.json();
       if (body && body.error) reason = body.error;
+      var known = body && body.picture;
     } catch (ignored) { /* not JSON: keep the status */ }
     const error = new Error(reason);
     error.status = response.status;
+    error.picture = known;
     throw error;
   }
   return response;
@@ -457,8 +460,9 @@ async function loadPicture(item) {
     buffer = await (await get(address('api/picture', item))).arrayBuffer();
   } catch (error) {
     if (number !== view.request) return;
-    $('item-facts').textContent = sizeText(item.size);
+    $('item-facts').textContent = sizeText(item.size) + where(item);
     showError(error.message);
+    if (error.picture) showKnown(item, error.picture);
     return;
   }
   if (number !== view.request) return;
@@ -486,6 +490,7 @@ async function loadPicture(item) {
     context.putImageData(image, 0, 0);
   }
   view.picture = { width, height, depth, colours, palette, indexes, base };
+  view.highlight = null;
   $('item-facts').textContent = width + ' × ' + height + ', ' + depth + ' bits a pixel, ' +
       colours + ' colours · ' + sizeText(item.size) + where(item);
   $('stage').hidden = $('picture-footer').hidden = $('zoom-tools').hidden = false;
@@ -498,11 +503,26 @@ async function loadPicture(item) {
   render();
 }
 
+// What a picture that cannot be shown still tells: its size from the image
+// plug-in, and its palette from its header, to look at and export.
+function showKnown(item, known) {
+  const palette = new Uint8Array(768);
+  const text = known.palette || '';
+  for (let i = 0; i < text.length / 2 && i < 768; ++i) palette[i] = parseInt(text.substr(2 * i, 2), 16);
+  $('item-facts').textContent = known.width + ' × ' + known.height + ', ' + known.depth + ' bits a pixel' +
+      (text ? ', 256 colours' : '') + ' · ' + sizeText(item.size) + where(item);
+  if (!text) return;
+  view.picture = { width: 0, height: 0, depth: known.depth, colours: 256, palette, indexes: new Uint8Array(0), base: null, damaged: true };
+  $('picture-footer').hidden = false;
+  $('pointer').textContent = 'No pixels to show; the palette is the one in its header.';
+  buildPalette();
+}
+
 // Draws the picture at the zoom: an integer number of screen pixels for
 // each picture pixel, copied without smoothing.
 function render() {
   const picture = view.picture;
-  if (!picture) return;
+  if (!picture || !picture.base) return;
   const canvas = $('picture');
   const { width, height } = picture;
   let scale = view.zoom;
@@ -518,7 +538,7 @@ function render() {
   canvas.height = height * backing;
   const context = canvas.getContext('2d');
   context.imageSmoothingEnabled = false;
-  context.drawImage(picture.base, 0, 0, canvas.width, canvas.height);
+  context.drawImage(view.highlight !== null ? highlighted() : picture.base, 0, 0, canvas.width, canvas.height);
   canvas.style.width = width * scale + 'px';
   canvas.style.height = height * scale + 'px';
   $('zoom-level').textContent = whole ? scale + 'x' : Math.round(scale * 100) + '%';
@@ -545,11 +565,82 @@ function buildPalette() {
     } else {
       swatch.classList.add('unused');
     }
-    swatch.title = describeColour(i);
-    swatch.addEventListener('mouseenter', () => { $('swatch-info').textContent = describeColour(i); });
+    swatch.title = describeColour(i) + (p.base ? '; click to show its pixels' : '');
+    swatch.addEventListener('mouseenter', () => { $('swatch-info').textContent = describeSwatch(i); });
+    swatch.addEventListener('click', () => highlight(view.highlight === i ? null : i));
     box.appendChild(swatch);
   }
-  $('swatch-info').textContent = 'Point at a swatch to see its index and colour.';
+  view.highlight = null;
+  $('swatch-info').textContent = 'Point at a swatch to see its index and colour' +
+      (p.base ? '; click one to show where it is used.' : '.');
+  const stem = view.current ? view.current.name.replace(/\.[^.]*$/, '') : 'palette';
+  $('palette-act').href = paletteFile('act');
+  $('palette-act').download = stem + '.act';
+  $('palette-pal').href = paletteFile('pal');
+  $('palette-pal').download = stem + '.pal';
+}
+
+function describeSwatch(i) {
+  const p = view.picture;
+  if (!p.base) return describeColour(i);
+  let used = 0;
+  for (const index of p.indexes) if (index === i) ++used;
+  return describeColour(i) + ' · ' + counted(used, 'pixel') +
+      (view.highlight === i ? ' (shown; click again to show all)' : '');
+}
+
+// The pixels of one palette entry shown as they are, every other pixel
+// faded, so that where an entry is used stands out.
+function highlighted() {
+  const p = view.picture;
+  const canvas = document.createElement('canvas');
+  canvas.width = p.width;
+  canvas.height = p.height;
+  const context = canvas.getContext('2d');
+  const image = context.createImageData(p.width, p.height);
+  const rgba = image.data;
+  for (let i = 0; i < p.indexes.length; ++i) {
+    const at = p.indexes[i] * 3;
+    const own = p.indexes[i] === view.highlight;
+    for (let c = 0; c < 3; ++c) rgba[i * 4 + c] = own ? p.palette[at + c] : (p.palette[at + c] >> 3) + 200;
+    rgba[i * 4 + 3] = 255;
+  }
+  context.putImageData(image, 0, 0);
+  return canvas;
+}
+
+function highlight(index) {
+  const p = view.picture;
+  if (!p || !p.base) return;
+  view.highlight = index;
+  document.querySelectorAll('#palette .swatch.chosen').forEach((e) => e.classList.remove('chosen'));
+  if (index !== null) $('palette').children[index].classList.add('chosen');
+  $('swatch-info').textContent = index !== null ? describeSwatch(index) : 'All pixels shown.';
+  render();
+}
+
+// The palette as a file a paint program loads: an Adobe colour table
+// (.act: 256 RGB triples, then the count), which Photoshop, GIMP and
+// Aseprite read with the entries in this order, so that a picture redrawn
+// with it maps back to the same indexes; or JASC's text palette (.pal),
+// which Paint Shop Pro, GIMP and Aseprite read too and a person can.
+function paletteFile(kind) {
+  const p = view.picture;
+  let blob;
+  if (kind === 'act') {
+    const bytes = new Uint8Array(772);
+    bytes.set(p.palette.subarray(0, 768));
+    bytes[768] = p.colours >> 8; bytes[769] = p.colours & 255;
+    bytes[770] = 0xFF; bytes[771] = 0xFF;  // no entry is transparent
+    blob = new Blob([bytes], { type: 'application/octet-stream' });
+  } else {
+    const lines = ['JASC-PAL', '0100', '256'];
+    for (let i = 0; i < 256; ++i) lines.push(p.palette[i * 3] + ' ' + p.palette[i * 3 + 1] + ' ' + p.palette[i * 3 + 2]);
+    blob = new Blob([lines.join('\r\n') + '\r\n'], { type: 'text/plain' });
+  }
+  if (view.paletteUrls && view.paletteUrls[kind]) URL.revokeObjectURL(view.paletteUrls[kind]);
+  view.paletteUrls = { ...view.paletteUrls, [kind]: URL.createObjectURL(blob) };
+  return view.paletteUrls[kind];
 }
 
 function pointAt(event) {
