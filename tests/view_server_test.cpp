@@ -350,6 +350,31 @@ TEST_F(ViewServerTest, OpensArchivesInsideArchivesToABoundedDepth) {
   EXPECT_EQ(Bytes(bytes->body.begin(), bytes->body.end()), Pattern(40, 12));
 }
 
+TEST_F(ViewServerTest, ReadsAnInputAgainWhenItChangesOnDisk) {
+  Start();
+  const auto get = [&](const std::string& path) { return Client().Get(path + "?t=" + kToken); };
+  const auto json = [&](const std::string& path) { return nlohmann::json::parse(get(path)->body); };
+  EXPECT_EQ(json("/api/generation")["generation"], 0);
+  WriteBytes(scratch_.File("plain.ARC"),
+             BuildArchive({{"NEW.DAT", Pattern(10, 20)}, {"TWO.DAT", Pattern(5, 21)}}));
+  std::filesystem::remove(scratch_.File("alone.GP8"));
+  // Numbers from the old listing are refused, with the reason, once.
+  const auto stale = get("/download/0/1/original");
+  EXPECT_EQ(stale->status, 409);
+  EXPECT_NE(stale->body.find("plain.ARC changed on disk"), std::string::npos) << stale->body;
+  const auto listing = json("/api/inputs");
+  EXPECT_EQ(listing[0]["members"][0]["name"], "NEW.DAT");
+  EXPECT_EQ(listing[0]["generation"], 1);
+  EXPECT_EQ(listing[3]["members"][0]["name"], "NEW.DAT") << "the same file in the directory";
+  EXPECT_TRUE(listing[1].contains("error")) << "alone.GP8 is gone";
+  const auto state = json("/api/generation");
+  EXPECT_EQ(state["generation"], 3);
+  EXPECT_EQ(state["inputs"], nlohmann::json::parse("[1, 1, 0, 1, 0]"));
+  const auto bytes = get("/download/0/0/original");
+  EXPECT_EQ(Bytes(bytes->body.begin(), bytes->body.end()), Pattern(10, 20));
+  EXPECT_EQ(get("/api/picture/1")->status, 422);
+}
+
 TEST_F(ViewServerTest, KeepsArchiveCallsApartUnderParallelRequests) {
   Start();
   // Members of the plain and the scrambled archive asked for at once, over

@@ -13,6 +13,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::int64_t ModificationTime(const std::string& path) {
+  std::error_code error;
+  const auto time = fs::last_write_time(SystemPath(path), error);
+  return error ? -1 : static_cast<std::int64_t>(time.time_since_epoch().count());
+}
+
 void AddFile(const PluginSet& plugins, const std::string& path, bool named,
              std::vector<ViewInput>& inputs,
              const std::function<void(const std::string&)>& complain) {
@@ -21,6 +27,7 @@ void AddFile(const PluginSet& plugins, const std::string& path, bool named,
     ViewInput input;
     input.path = path;
     input.display_name = path;
+    input.modified = ModificationTime(path);
     input.size = RegularFileSize(path);
     // An archive plug-in first: an archive may begin with bytes a picture
     // test would accept, the other way round is not possible for GP8.
@@ -86,6 +93,35 @@ std::vector<ViewMember> ListArchiveImage(const PluginSet& plugins, const Plugin&
     listed.push_back(std::move(entry));
   }
   return listed;
+}
+
+bool ChangedOnDisk(const ViewInput& input) {
+  std::error_code error;
+  const std::uint64_t size = fs::file_size(SystemPath(input.path), error);
+  // A file gone counts as 0 bytes, modified at -1, as it is recorded once gone.
+  return (error ? 0 : size) != input.size || ModificationTime(input.path) != input.modified;
+}
+
+ViewInput ReadInputAgain(const PluginSet& plugins, const ViewInput& old) {
+  std::vector<ViewInput> read;
+  std::string why;
+  AddFile(plugins, old.path, true, read, [&](const std::string& message) { why = message; });
+  ViewInput input;
+  if (!read.empty()) {
+    input = std::move(read.front());
+  } else {
+    input.kind = old.kind;
+    input.path = old.path;
+    input.plugin = old.plugin;
+    input.modified = ModificationTime(old.path);
+    std::error_code error;
+    input.size = fs::file_size(SystemPath(old.path), error);
+    if (error) input.size = 0;
+    input.error = why.empty() ? FileMessage(old.path, "cannot be read") : why;
+  }
+  input.display_name = old.display_name;
+  input.generation = old.generation + 1;
+  return input;
 }
 
 std::string DisplayName(const std::string& stored) {

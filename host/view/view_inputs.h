@@ -26,7 +26,18 @@ struct ViewInput {
   const Plugin* plugin = nullptr;  // the plug-in that recognised it
   std::uint64_t size = 0;
   std::vector<ViewMember> members;  // archives only, in directory order
+  std::int64_t modified = 0;        // the file's modification time when it was read
+  std::uint64_t generation = 0;     // how many times it has been read again
+  std::string error;                // why it can no longer be read, after a change
 };
+
+// Whether the input's file has another size or modification time than when
+// it was read (or is gone).
+bool ChangedOnDisk(const ViewInput& input);
+
+// The input read again from its file after a change: listed anew, or, when
+// it can no longer be read or recognised, empty with the reason in `error`.
+ViewInput ReadInputAgain(const PluginSet& plugins, const ViewInput& old);
 
 // The stored name of a member as UTF-8, decoded from the Japanese code page
 // its makers wrote it in, as vyn list shows it: bytes that do not decode and

@@ -110,7 +110,12 @@ bool SameToken(const std::string& given, const std::string& token) {
 
 struct ViewServer::State {
   const PluginSet& plugins;
-  std::vector<ViewInput> inputs;
+  // Each input as last read; one changed on disk is read again and put in
+  // its place, keeping its number, while requests in flight keep the one
+  // they found.
+  std::vector<std::shared_ptr<const ViewInput>> inputs;
+  mutable std::mutex inputs_lock;
+  std::atomic<std::uint64_t> generation{0};  // inputs read again so far
   ViewOptions options;
   std::string token;
   int port = 0;
@@ -129,10 +134,40 @@ struct ViewServer::State {
 
   State(const PluginSet& set, std::vector<ViewInput> given, ViewOptions chosen, std::string key)
       : plugins(set),
-        inputs(std::move(given)),
+        inputs(Shared(std::move(given))),
         options(chosen),
         token(std::move(key)),
         thumbnails(chosen.thumbnail_budget) {}
+
+  static std::vector<std::shared_ptr<const ViewInput>> Shared(std::vector<ViewInput> given) {
+    std::vector<std::shared_ptr<const ViewInput>> shared;
+    for (ViewInput& input : given) shared.push_back(std::make_shared<const ViewInput>(std::move(input)));
+    return shared;
+  }
+
+  std::shared_ptr<const ViewInput> InputAt(std::size_t i) const {
+    const std::lock_guard lock(inputs_lock);
+    return inputs[i];
+  }
+
+  // Reads the input again when its file changed on disk since it was read;
+  // true when it did.
+  bool ReadAgainIfChanged(std::size_t i) {
+    const std::shared_ptr<const ViewInput> old = InputAt(i);
+    if (!ChangedOnDisk(*old)) return false;
+    const std::lock_guard archive(archive_lock);
+    auto again = std::make_shared<const ViewInput>(ReadInputAgain(plugins, *old));
+    const std::lock_guard lock(inputs_lock);
+    if (inputs[i] == old) {
+      inputs[i] = std::move(again);
+      ++generation;
+    }
+    return true;
+  }
+
+  void ReadAgainWhatChanged() {
+    for (std::size_t i = 0; i < inputs.size(); ++i) ReadAgainIfChanged(i);
+  }
 
   // The page holds the token and sends it with each request in a header;
   // links it cannot give a header (downloads) carry it in the query. Never
@@ -164,7 +199,7 @@ struct ViewServer::State {
   // for a picture file; `within` is the archive in memory the member is in,
   // null for a member of an input archive.
   struct Target {
-    const ViewInput* input = nullptr;
+    std::shared_ptr<const ViewInput> input;
     const ViewMember* member = nullptr;
     std::shared_ptr<const NestedArchive> within;
     std::string key;  // the numbers, as "input/member/member..."
@@ -177,7 +212,14 @@ struct ViewServer::State {
     };
     const std::size_t i = number(request.matches[1], inputs.size());
     if (i == inputs.size()) throw Refusal{404, "there is no such input"};
-    Target target{&inputs[i], nullptr, nullptr, std::to_string(i)};
+    // A listing read before a change names members by numbers that may no
+    // longer hold: the page is told, and asks for the new listing.
+    if (ReadAgainIfChanged(i))
+      throw Refusal{409, BaseName(InputAt(i)->display_name) +
+                             " changed on disk and has been read again; choose from its new listing"};
+    Target target{InputAt(i), nullptr, nullptr, std::to_string(i)};
+    // Kept things are known by the input's reading too.
+    const std::string reading = "." + std::to_string(target.input->generation);
     std::vector<std::string> chain;
     const std::string& path = request.matches[2];
     for (std::size_t at = 0; at < path.size();) {
@@ -185,8 +227,10 @@ struct ViewServer::State {
       chain.push_back(path.substr(at + 1, next - at - 1));
       at = next;
     }
+    if (!target.input->error.empty()) throw Refusal{422, target.input->error};
     if (target.input->kind != ViewInput::Kind::kArchive) {
       if (!chain.empty()) throw Refusal{404, "a picture has no members"};
+      target.key += reading;
       return target;
     }
     if (chain.empty()) throw Refusal{404, "an archive has members; name one by its number"};
@@ -197,7 +241,7 @@ struct ViewServer::State {
       const std::size_t m = number(chain[level], members.size());
       if (m == members.size()) throw Refusal{404, "the archive has no such member"};
       target.member = &members[m];
-      target.key += "/" + std::to_string(m);
+      target.key += (level == 0 ? reading : "") + "/" + std::to_string(m);
     }
     return target;
   }
@@ -329,13 +373,16 @@ struct ViewServer::State {
   Json Listing() const {
     Json list = Json::array();
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-      const ViewInput& input = inputs[i];
+      const std::shared_ptr<const ViewInput> held = InputAt(i);
+      const ViewInput& input = *held;
       Json entry = {{"id", i},
                     {"name", input.display_name},
                     {"size", input.size},
                     {"format", input.plugin->format_name()},
                     {"kind", input.kind == ViewInput::Kind::kArchive ? "archive" : "picture"}};
       if (input.kind == ViewInput::Kind::kArchive) entry["members"] = MembersJson(input.members);
+      if (input.generation != 0) entry["generation"] = input.generation;
+      if (!input.error.empty()) entry["error"] = input.error;
       list.push_back(std::move(entry));
     }
     return list;
@@ -355,7 +402,19 @@ struct ViewServer::State {
           file->content_type);
   }
 
+  // How many times inputs have been read again, and each input's count:
+  // asked for now and then by the page, which reads the listing again when
+  // it changed.
+  void ServeGeneration(const HttpRequest&, HttpResponse& response) {
+    ReadAgainWhatChanged();
+    Json each = Json::array();
+    for (std::size_t i = 0; i < inputs.size(); ++i) each.push_back(InputAt(i)->generation);
+    Reply(response, Json{{"generation", generation.load()}, {"inputs", each}}.dump(),
+          "application/json");
+  }
+
   void ServeInputs(const HttpRequest&, HttpResponse& response) {
+    ReadAgainWhatChanged();
     Reply(response, Listing().dump(-1, ' ', false, Json::error_handler_t::replace),
           "application/json");
   }
@@ -464,6 +523,7 @@ struct ViewServer::State {
   std::vector<Route> routes = {
       {std::regex(R"(/|/([A-Za-z0-9_.-]+\.(?:html|css|js)))"), &State::ServePage, false},
       {std::regex("/api/inputs"), &State::ServeInputs, true},
+      {std::regex("/api/generation"), &State::ServeGeneration, true},
       {std::regex(R"(/api/members/(\d+)((?:/\d+)+))"), &State::ServeMembers, true},
       {std::regex(R"(/api/picture/(\d+)((?:/\d+)*))"), &State::ServePicture, true},
       {std::regex(R"(/api/thumb/(\d+)((?:/\d+)*))"), &State::ServeThumbnail, true},

@@ -387,6 +387,14 @@ async function until(condition, every = 50, limit = 30000) {
     await until(async () => (await page.locator('#grid img[data-loaded]').count()) === 2);
     assert.equal(await page.textContent('#grid-title'), 'loose');
   });
+  await step('a picture changed on disk is read again, and the page says so', async () => {
+    fs.copyFileSync(file('SAMPLE.GP8'), file('loose/ONE.GP8'));
+    await page.waitForSelector('#notice:not([hidden])', { timeout: 10000 });
+    assert.match(await page.textContent('#notice'), /loose\/ONE\.GP8 changed on disk and was read again/);
+    await page.click('#grid .cell[title^="ONE.GP8"]');
+    await until(async () => (await page.textContent('#item-facts')).includes('320 × 200'));
+    await page.click('#notice');
+  });
   await step('a filter narrows the grid to the names that hold it', async () => {
     await page.click('#tree .row[data-key="1"] .name');
     await page.waitForSelector('#grid-panel:not([hidden])');

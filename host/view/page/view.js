@@ -51,6 +51,7 @@ async function get(url) {
   } catch (error) {
     throw new Error('The viewer cannot reach vyn (has it been stopped?)');
   }
+  if (response.status === 409) setTimeout(checkChanges, 0);  // a listing is out of date
   if (!response.ok) {
     let reason = response.status + ' ' + response.statusText;
     try {
@@ -408,7 +409,9 @@ function loadThumb(cell) {
       cell.dataset.failed = '1';
     }
   });
-  img.src = withToken(address('api/thumb', item));
+  // The input's reading in the address, so that one read again after a
+  // change is not shown from the browser's cache.
+  img.src = withToken(address('api/thumb', item)) + '&g=' + (item.input.generation || 0);
   cell.firstChild.appendChild(img);
 }
 
@@ -893,6 +896,36 @@ $('picture').addEventListener('mousedown', (event) => {
   window.addEventListener('mouseup', end);
 });
 
+// Inputs that change on disk are read again by vyn; the page asks now and
+// then, and when one was, takes the new listing and says which.
+const kChangeCheck = 2000;
+
+async function checkChanges() {
+  if (view.checking) return;
+  view.checking = true;
+  try {
+    const state = await (await get('/api/generation')).json();
+    if (view.generation === undefined) { view.generation = state.generation; return; }
+    if (state.generation === view.generation) return;
+    view.generation = state.generation;
+    const before = view.inputs;
+    view.inputs = await (await get('/api/inputs')).json();
+    const changed = view.inputs.filter((input, i) => (input.generation || 0) !== ((before[i] && before[i].generation) || 0));
+    buildNodes();
+    grid.folder = null;
+    view.current = null;
+    $('notice').hidden = false;
+    $('notice').textContent = changed.map((input) => input.name).join(', ') +
+        (changed.length === 1 ? ' changed on disk and was' : ' changed on disk and were') + ' read again' +
+        changed.filter((input) => input.error).map((input) => '; ' + input.error).join('');
+    apply(history.state || parseHash());
+  } catch (ignored) {
+    // The viewer stopped; the next request says so.
+  } finally {
+    view.checking = false;
+  }
+}
+
 async function start() {
   try {
     view.inputs = await (await get('/api/inputs')).json();
@@ -908,6 +941,9 @@ async function start() {
   if (!state && view.roots.length === 1) state = { key: view.roots[0].key };
   if (state) history.replaceState(state, '', hashOf(state.key));
   apply(state);
+  checkChanges();
+  setInterval(() => { if (!document.hidden) checkChanges(); }, kChangeCheck);
 }
 
+$('notice').addEventListener('click', () => { $('notice').hidden = true; });
 start();
