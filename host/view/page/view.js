@@ -424,8 +424,8 @@ function where(item) {
 function select(item) {
   view.current = item;
   view.request++;  // whatever was asked for before is no longer wanted
-  mark(item);
   showPanel('item-panel');
+  mark(item);
   $('item-title').textContent = item.name;
   $('back').hidden = !item.parent;
   $('item-facts').textContent = sizeText(item.size) + where(item);
