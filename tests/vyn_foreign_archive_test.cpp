@@ -724,7 +724,11 @@ TEST_F(ForeignArchive, UpdateRefusesAndWritesNothing) {
   for (const Case& c : cases) {
     std::vector<std::string> args = {"update"};
     args.insert(args.end(), c.args.begin(), c.args.end());
+#if defined(_WIN32)
+    const VynRun run = Vyn(args);  // no case has a file-size limit there
+#else
     const VynRun run = c.file_size_limit == 0 ? Vyn(args) : VynWithFileSizeLimit(args, c.file_size_limit);
+#endif
     EXPECT_EQ(run.status, c.status) << c.message;
     EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
     EXPECT_EQ(run.out, "");
