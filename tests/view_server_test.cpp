@@ -78,11 +78,30 @@ class ViewServerTest : public ::testing::Test {
                     false, data);
   }
 
+  // Archives inside an archive: LOOP.ARC is the whole of NEST.ARC again
+  // (nesting without end), IN.ARC a scrambled archive two levels down, and
+  // BAD.ARC one whose members run past its end.
+  static Bytes NestedArchives() {
+    const Bytes inner = BuildArchive(
+        {{"X.GP8", LiteralPicture(2, 1, Pattern(2, 11))}, {"Y.DAT", Pattern(40, 12)}}, true);
+    Bytes bad = BuildArchive({{"P.DAT", Pattern(30, 13)}, {"Q.DAT", Pattern(30, 14)}});
+    bad.resize(4 + 2 * 20 + 10);
+    Bytes data = inner;
+    data.insert(data.end(), bad.begin(), bad.end());
+    const auto total = static_cast<std::uint32_t>(4 + 3 * 20 + data.size());
+    const auto in_size = static_cast<std::uint32_t>(inner.size());
+    return ArcImage(3,
+                    {ArcEntry("LOOP.ARC", total, 0), ArcEntry("IN.ARC", in_size, 64),
+                     ArcEntry("BAD.ARC", static_cast<std::uint32_t>(bad.size()), 64 + in_size)},
+                    false, data);
+  }
+
   Bytes shared_picture_ = LiteralPicture(5, 4, Pattern(20, 8));
   std::vector<ArcMember> plain_ = {
       {"ONE.GP8", LiteralPicture(4, 3, Pattern(12, 1))},
       {"TWO.DAT", Pattern(3000, 2)},
-      {"WIDE.GP8", Gp8File(0, 0, 2000, 2000, LiteralStream(Pattern(8, 3)))}};
+      {"WIDE.GP8", Gp8File(0, 0, 2000, 2000, LiteralStream(Pattern(8, 3)))},
+      {"NEST.ARC", NestedArchives()}};
   std::vector<ArcMember> scrambled_ = {{"A.DAT", Pattern(500, 4)},
                                        {"B.DAT", Pattern(700, 5)},
                                        {"C.GP8", LiteralPicture(2, 2, Pattern(4, 6))}};
@@ -186,7 +205,7 @@ TEST_F(ViewServerTest, ServesTheInputsByNumberAndNothingElse) {
   const auto bytes = Client().Get(std::string("/download/0/1/original?t=") + kToken);
   EXPECT_EQ(Bytes(bytes->body.begin(), bytes->body.end()), plain_[1].data);
   for (const char* path :
-       {"/download/0/3/original", "/download/4/original", "/download/0/original",
+       {"/download/0/4/original", "/download/4/original", "/download/0/original",
         "/download/1/0/original", "/api/picture/0/-1", "/api/picture/0/99999999999", "/api/thumb/7",
         "/etc/passwd", "/../../etc/passwd", "/download/0/1/../../../etc/passwd",
         "/download/0/1/original/../../x", "/%2e%2e/%2e%2e/etc/passwd", "/api/file?path=/etc/passwd",
@@ -206,8 +225,19 @@ TEST_F(ViewServerTest, RefusesPicturesBeyondThePixelLimitWithTheReason) {
     EXPECT_EQ(answer->status, 413);
     EXPECT_NE(answer->body.find("2000x2000"), std::string::npos) << answer->body;
     EXPECT_NE(answer->body.find("--max-pixels"), std::string::npos) << answer->body;
+    EXPECT_EQ(nlohmann::json::parse(answer->body)["picture"]["width"], 2000);
   }
   EXPECT_EQ(Status("/api/picture/0/0"), 200);
+  EXPECT_EQ(Status("/api/members/0/3"), 200);
+}
+
+TEST_F(ViewServerTest, RefusesArchivesInsideArchivesBeyondTheSizeLimit) {
+  ViewOptions options;
+  options.max_nested_bytes = 100;
+  Start(options);
+  const auto answer = Client().Get(std::string("/api/members/0/3?t=") + kToken);
+  EXPECT_EQ(answer->status, 413);
+  EXPECT_NE(answer->body.find("inside another archive"), std::string::npos) << answer->body;
 }
 
 TEST_F(ViewServerTest, GivesPaletteAndIndexesTopRowFirst) {
@@ -259,6 +289,90 @@ TEST_F(ViewServerTest, MembersSharingAPositionKeepTheirOwnBytes) {
   EXPECT_NE(cut->body.find("CUT.GP8: the image plug-in could not decode it: its pixel stream"),
             std::string::npos)
       << cut->body;
+  // What its header tells is given still: the geometry, and the palette.
+  const auto known = nlohmann::json::parse(cut->body)["picture"];
+  EXPECT_EQ(known["width"], 5);
+  EXPECT_EQ(known["height"], 4);
+  const std::string palette = known["palette"];
+  const Bytes expected = TestPalette();  // blue, green, red, 0 per entry
+  ASSERT_EQ(palette.size(), 256u * 6);
+  for (std::size_t i : {0u, 1u, 77u, 255u}) {
+    char rgb[7];
+    std::snprintf(rgb, sizeof rgb, "%02x%02x%02x", expected[4 * i + 2], expected[4 * i + 1],
+                  expected[4 * i]);
+    EXPECT_EQ(palette.substr(6 * i, 6), rgb) << "entry " << i;
+  }
+}
+
+TEST_F(ViewServerTest, OpensArchivesInsideArchivesToABoundedDepth) {
+  Start();
+  const auto get = [&](const std::string& path) { return Client().Get(path + "?t=" + kToken); };
+  const auto names = [](const std::string& body) {
+    std::string found;
+    const auto listing = nlohmann::json::parse(body);
+    for (const auto& member : listing["members"])
+      found += member["name"].get<std::string>() + (member.value("archive", false) ? "/ " : " ");
+    return found;
+  };
+  EXPECT_EQ(nlohmann::json::parse(get("/api/inputs")->body)[0]["members"][3].value("archive", false),
+            true);
+  std::string loop = "/0/3";
+  for (int level = 1; level < 16; ++level) loop += "/0";  // LOOP.ARC within LOOP.ARC ...
+  struct Case {
+    std::string path;
+    int status;
+    std::string holds;  // the member names, or part of the reason
+  };
+  const std::vector<Case> cases = {
+      {"/api/members/0/3", 200, "LOOP.ARC/ IN.ARC/ BAD.ARC/ "},
+      {"/api/members/0/3/1", 200, "X.GP8 Y.DAT "},
+      {"/api/members/0/3/0/0/0/1", 200, "X.GP8 Y.DAT "},
+      {"/api/members" + loop, 200, "LOOP.ARC/ IN.ARC/ BAD.ARC/ "},
+      {"/api/members" + loop + "/0", 422, "more than 16 archives deep"},
+      {"/api/members/0/3/2", 200, "P.DAT Q.DAT "},
+      {"/download/0/3/2/0/original", 422, "P.DAT runs past the end of the archive it is in"},
+      {"/api/members/0/1", 404, "TWO.DAT is not an archive"},
+      {"/api/members/0/3/1/0", 404, "X.GP8 is not an archive"},
+      {"/api/members/0/3/9", 404, "no such member"},
+      {"/api/picture/0/3/1/0", 200, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const auto answer = get(c.path);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, c.status) << answer->body;
+    if (c.path.find("/api/members") == 0 && c.status == 200)
+      EXPECT_EQ(names(answer->body), c.holds);
+    else
+      EXPECT_NE(answer->body.find(c.holds), std::string::npos) << answer->body;
+  }
+  const auto bytes = get("/download/0/3/1/1/original");
+  EXPECT_EQ(Bytes(bytes->body.begin(), bytes->body.end()), Pattern(40, 12));
+}
+
+TEST_F(ViewServerTest, ReadsAnInputAgainWhenItChangesOnDisk) {
+  Start();
+  const auto get = [&](const std::string& path) { return Client().Get(path + "?t=" + kToken); };
+  const auto json = [&](const std::string& path) { return nlohmann::json::parse(get(path)->body); };
+  EXPECT_EQ(json("/api/generation")["generation"], 0);
+  WriteBytes(scratch_.File("plain.ARC"),
+             BuildArchive({{"NEW.DAT", Pattern(10, 20)}, {"TWO.DAT", Pattern(5, 21)}}));
+  std::filesystem::remove(scratch_.File("alone.GP8"));
+  // Numbers from the old listing are refused, with the reason, once.
+  const auto stale = get("/download/0/1/original");
+  EXPECT_EQ(stale->status, 409);
+  EXPECT_NE(stale->body.find("plain.ARC changed on disk"), std::string::npos) << stale->body;
+  const auto listing = json("/api/inputs");
+  EXPECT_EQ(listing[0]["members"][0]["name"], "NEW.DAT");
+  EXPECT_EQ(listing[0]["generation"], 1);
+  EXPECT_EQ(listing[3]["members"][0]["name"], "NEW.DAT") << "the same file in the directory";
+  EXPECT_TRUE(listing[1].contains("error")) << "alone.GP8 is gone";
+  const auto state = json("/api/generation");
+  EXPECT_EQ(state["generation"], 3);
+  EXPECT_EQ(state["inputs"], nlohmann::json::parse("[1, 1, 0, 1, 0]"));
+  const auto bytes = get("/download/0/0/original");
+  EXPECT_EQ(Bytes(bytes->body.begin(), bytes->body.end()), Pattern(10, 20));
+  EXPECT_EQ(get("/api/picture/1")->status, 422);
 }
 
 TEST_F(ViewServerTest, KeepsArchiveCallsApartUnderParallelRequests) {

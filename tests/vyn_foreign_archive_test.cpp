@@ -725,7 +725,7 @@ TEST_F(ForeignArchive, UpdateRefusesAndWritesNothing) {
     std::vector<std::string> args = {"update"};
     args.insert(args.end(), c.args.begin(), c.args.end());
 #if defined(_WIN32)
-    const VynRun run = Vyn(args);
+    const VynRun run = Vyn(args);  // no case has a file-size limit there
 #else
     const VynRun run =
         c.file_size_limit == 0 ? Vyn(args) : VynWithFileSizeLimit(args, c.file_size_limit);

@@ -211,6 +211,25 @@ std::optional<Bytes> DirectoryImage(const std::string& archive) {
 
 }  // namespace
 
+namespace {
+
+// The members of a listing block, up to its end record; nothing when the
+// block has none.
+std::optional<std::vector<ArchiveMember>> MembersOf(const ReceivedBlock& listing) {
+  std::vector<ArchiveMember> members;
+  const std::size_t records = listing.size() / sizeof(FileInfoRecord);
+  for (std::size_t i = 0; i < records; ++i) {
+    FileInfoRecord record;
+    std::memcpy(&record, listing.data() + i * sizeof record, sizeof record);
+    if (record.method[0] == '\0') return members;
+    members.push_back(
+        {FieldText(record.name, sizeof record.name), record.extracted_size, record.position});
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::vector<ArchiveMember> Plugin::List(const std::string& archive) const {
   HLOCAL handle = nullptr;
   std::int32_t result;
@@ -228,17 +247,26 @@ std::vector<ArchiveMember> Plugin::List(const std::string& archive) const {
     throw HostError(FileMessage(archive, WithReason("the archive plug-in could not list it",
                                                     WhyArchiveNotListed(archive))));
   const ReceivedBlock listing(handle);
-  std::vector<ArchiveMember> members;
-  const std::size_t records = listing.size() / sizeof(FileInfoRecord);
-  for (std::size_t i = 0; i < records; ++i) {
-    FileInfoRecord record;
-    std::memcpy(&record, listing.data() + i * sizeof record, sizeof record);
-    if (record.method[0] == '\0') return members;
-    members.push_back(
-        {FieldText(record.name, sizeof record.name), record.extracted_size, record.position});
-  }
+  if (auto members = MembersOf(listing)) return std::move(*members);
   throw HostError(
       FileMessage(archive, "the archive plug-in gave a listing without its end record"));
+}
+
+std::optional<std::vector<ArchiveMember>> Plugin::ListImage(
+    std::span<const unsigned char> archive) const {
+  if (archive.size() < kDirectoryOffset) return std::nullopt;
+  const std::uint64_t count = archive[kCountOffset] | std::uint64_t{archive[kCountOffset + 1]} << 8;
+  const std::uint64_t wanted = kDirectoryOffset + count * kEntrySize;
+  if (wanted > archive.size()) return std::nullopt;
+  // The head and directory only, as a copy the plug-in may descramble.
+  Bytes image(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(wanted));
+  HLOCAL handle = nullptr;
+  if (get_archive_info_(reinterpret_cast<const char*>(image.data()),
+                        static_cast<std::int32_t>(image.size()), kMemoryInput,
+                        &handle) != kPluginOk ||
+      handle == nullptr)
+    return std::nullopt;
+  return MembersOf(ReceivedBlock(handle));
 }
 
 std::unique_ptr<ReceivedBlock> Plugin::ExtractAt(const std::string& archive,

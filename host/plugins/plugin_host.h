@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -89,6 +90,11 @@ class Plugin {
   // Archive plug-ins. The archive must have been recognised just before:
   // the listing reads the directory as that recognition decided.
   std::vector<ArchiveMember> List(const std::string& archive) const;
+  // GetArchiveInfo with memory input, for an archive whose bytes are in
+  // memory (a member of another archive): its head and directory go to the
+  // plug-in as a copy. Nothing when the bytes are too short for the
+  // directory they announce or the plug-in refuses them.
+  std::optional<std::vector<ArchiveMember>> ListImage(std::span<const unsigned char> archive) const;
   // GetFile, file input, memory output: the block the plug-in delivers
   // for the first record it lists at the position; null when GetFile fails.
   std::unique_ptr<ReceivedBlock> ExtractAt(const std::string& archive,

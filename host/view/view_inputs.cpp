@@ -13,6 +13,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::int64_t ModificationTime(const std::string& path) {
+  std::error_code error;
+  const auto time = fs::last_write_time(SystemPath(path), error);
+  return error ? -1 : static_cast<std::int64_t>(time.time_since_epoch().count());
+}
+
 void AddFile(const PluginSet& plugins, const std::string& path, bool named,
              std::vector<ViewInput>& inputs,
              const std::function<void(const std::string&)>& complain) {
@@ -21,6 +27,7 @@ void AddFile(const PluginSet& plugins, const std::string& path, bool named,
     ViewInput input;
     input.path = path;
     input.display_name = path;
+    input.modified = ModificationTime(path);
     input.size = RegularFileSize(path);
     // An archive plug-in first: an archive may begin with bytes a picture
     // test would accept, the other way round is not possible for GP8.
@@ -34,14 +41,12 @@ void AddFile(const PluginSet& plugins, const std::string& path, bool named,
         heads.emplace_back(member.position, std::min<std::size_t>(member.size, kHeadSize));
       PrefetchFileRanges(path, heads);
       for (std::size_t i = 0; i < members.size(); ++i) {
-        ViewMember entry{members[i], DisplayName(members[i].name), found[i], false};
+        ViewMember entry{members[i], DisplayName(members[i].name), found[i]};
         // A content test needs the member's head only, handed to GetFile
         // as memory input: a member that cannot be read shows as data, and
         // opening it says why.
         const auto member_head = TakeMemberHead(*input.plugin, path, members[i], kHeadSize);
-        if (member_head != nullptr)
-          entry.picture = plugins.Recognise(entry.member.name, ContentHead(member_head->bytes()),
-                                            PluginKind::kImage) != nullptr;
+        if (member_head != nullptr) Classify(plugins, entry, member_head->bytes());
         input.members.push_back(std::move(entry));
       }
     } else {
@@ -59,6 +64,65 @@ void AddFile(const PluginSet& plugins, const std::string& path, bool named,
 }
 
 }  // namespace
+
+void Classify(const PluginSet& plugins, ViewMember& member, std::span<const unsigned char> head) {
+  const Bytes content = ContentHead(head);
+  member.archive = plugins.Recognise(member.member.name, content, PluginKind::kArchive) != nullptr;
+  member.picture =
+      !member.archive && plugins.Recognise(member.member.name, content, PluginKind::kImage) != nullptr;
+}
+
+std::vector<ViewMember> ListArchiveImage(const PluginSet& plugins, const Plugin& plugin,
+                                         std::span<const unsigned char> image,
+                                         const std::string& shown) {
+  const auto members = plugin.ListImage(image);
+  if (!members)
+    throw HostError(shown + ": the archive plug-in could not list it (its directory is damaged "
+                            "or runs past its end)");
+  std::vector<ViewMember> listed;
+  listed.reserve(members->size());
+  const std::vector<bool> found = FoundByPosition(*members);
+  for (std::size_t i = 0; i < members->size(); ++i) {
+    ViewMember entry{(*members)[i], DisplayName((*members)[i].name), found[i]};
+    const ArchiveMember& member = entry.member;
+    if (member.position <= image.size() && member.size <= image.size() - member.position) {
+      const std::size_t head = std::min<std::size_t>(member.size, kHeadSize);
+      const auto block = plugin.ExtractFromImage(image.subspan(member.position, head));
+      if (block != nullptr) Classify(plugins, entry, block->bytes());
+    }
+    listed.push_back(std::move(entry));
+  }
+  return listed;
+}
+
+bool ChangedOnDisk(const ViewInput& input) {
+  std::error_code error;
+  const std::uint64_t size = fs::file_size(SystemPath(input.path), error);
+  // A file gone counts as 0 bytes, modified at -1, as it is recorded once gone.
+  return (error ? 0 : size) != input.size || ModificationTime(input.path) != input.modified;
+}
+
+ViewInput ReadInputAgain(const PluginSet& plugins, const ViewInput& old) {
+  std::vector<ViewInput> read;
+  std::string why;
+  AddFile(plugins, old.path, true, read, [&](const std::string& message) { why = message; });
+  ViewInput input;
+  if (!read.empty()) {
+    input = std::move(read.front());
+  } else {
+    input.kind = old.kind;
+    input.path = old.path;
+    input.plugin = old.plugin;
+    input.modified = ModificationTime(old.path);
+    std::error_code error;
+    input.size = fs::file_size(SystemPath(old.path), error);
+    if (error) input.size = 0;
+    input.error = why.empty() ? FileMessage(old.path, "cannot be read") : why;
+  }
+  input.display_name = old.display_name;
+  input.generation = old.generation + 1;
+  return input;
+}
 
 std::string DisplayName(const std::string& stored) {
   static const NameEncoding cp932(NameEncoding::kDefault);

@@ -19,6 +19,7 @@ struct ViewOptions {
   std::uint64_t max_pixels = 64'000'000;            // largest pixel block decoded
   std::uint32_t thumbnail_size = 128;               // longest side of a thumbnail
   std::size_t thumbnail_budget = 32 * 1024 * 1024;  // bytes of cached thumbnails
+  std::uint64_t max_nested_bytes = 256 << 20;        // largest archive opened inside another
 };
 
 class ViewServer {
