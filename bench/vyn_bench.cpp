@@ -987,7 +987,7 @@ void PrintTable(const Collector& collector, const std::vector<DecoderRound>& dec
                                0) + " pictures/s",
                Fixed(speedups.back(), 2) + "x / " + Fixed(speedups[speedups.size() / 2], 2) + "x",
                "near the cores", Met(speedups[speedups.size() / 2] >= 1.5),
-               "max / median of 3 interleaved rounds; PNG through zlib level 6"});
+               "max / median of 3 interleaved rounds; PNG data through libdeflate level 6"});
   } else {
     table.Add({"vyn extract of a 1 GiB member", "not measured", "", "", "<= 2x", "NO", ""});
   }
