@@ -5,6 +5,7 @@
 #
 # Defines the target vyn_deflate.
 
+enable_language(C)
 include(${CMAKE_CURRENT_LIST_DIR}/DebianSource.cmake)
 vyn_debian_source(libdeflate vyn_libdeflate_source)
 
