@@ -3,18 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
-#include <unordered_set>
 
 #include "host/host_error.h"
 #include "host/plugins/refusal_reasons.h"
-
-std::vector<bool> FoundByPosition(const std::vector<ArchiveMember>& members) {
-  std::vector<bool> found(members.size());
-  std::unordered_set<std::uint32_t> taken;
-  for (std::size_t i = 0; i < members.size(); ++i)
-    found[i] = taken.insert(members[i].position).second;
-  return found;
-}
 
 namespace {
 

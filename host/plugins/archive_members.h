@@ -13,11 +13,6 @@
 #include "host/files/file_io.h"
 #include "host/plugins/plugin_host.h"
 
-// For each listed member, whether GetFile's lookup by position finds it.
-// The lookup takes the first record listed at a position, so a later record
-// that shares it is never found that way.
-std::vector<bool> FoundByPosition(const std::vector<ArchiveMember>& members);
-
 // Members larger than this come through GetFile a piece at a time, so that
 // what is held stays bounded whatever a member's size.
 inline constexpr std::size_t kMemberPieceSize = std::size_t{16} << 20;

@@ -35,13 +35,12 @@ void AddFile(const PluginSet& plugins, const std::string& path, bool named,
     if (input.plugin != nullptr) {
       input.kind = ViewInput::Kind::kArchive;
       const std::vector<ArchiveMember> members = input.plugin->List(path);
-      const std::vector<bool> found = FoundByPosition(members);
       std::vector<std::pair<std::uint64_t, std::size_t>> heads;
       for (const ArchiveMember& member : members)
         heads.emplace_back(member.position, std::min<std::size_t>(member.size, kHeadSize));
       PrefetchFileRanges(path, heads);
       for (std::size_t i = 0; i < members.size(); ++i) {
-        ViewMember entry{members[i], DisplayName(members[i].name), found[i]};
+        ViewMember entry{members[i], DisplayName(members[i].name)};
         // A content test needs the member's head only, handed to GetFile
         // as memory input: a member that cannot be read shows as data, and
         // opening it says why.
@@ -81,9 +80,8 @@ std::vector<ViewMember> ListArchiveImage(const PluginSet& plugins, const Plugin&
                             "or runs past its end)");
   std::vector<ViewMember> listed;
   listed.reserve(members->size());
-  const std::vector<bool> found = FoundByPosition(*members);
   for (std::size_t i = 0; i < members->size(); ++i) {
-    ViewMember entry{(*members)[i], DisplayName((*members)[i].name), found[i]};
+    ViewMember entry{(*members)[i], DisplayName((*members)[i].name)};
     const ArchiveMember& member = entry.member;
     if (member.position <= image.size() && member.size <= image.size() - member.position) {
       const std::size_t head = std::min<std::size_t>(member.size, kHeadSize);

@@ -13,7 +13,6 @@
 struct ViewMember {
   ArchiveMember member;
   std::string display_name;       // the stored name decoded for the page
-  bool found_by_position = true;  // GetFile's lookup by position finds it
   bool picture = false;           // the image plug-in recognises its bytes
   bool archive = false;           // an archive plug-in does: it opens as a folder
 };
