@@ -138,6 +138,13 @@ TEST_F(VynCommandLine, PluginsAreFoundBesideVynInTheOptionOrTheEnvironment) {
   EXPECT_EQ(Vyn({"--plugins", ProgramDirectory(), "plugins"}).status, 0);
 }
 
+// A path as JSON writes it: a Windows path's "\" is "\\".
+std::string InJson(std::string path) {
+  for (std::size_t at = 0; (at = path.find('\\', at)) != std::string::npos; at += 2)
+    path.insert(at, 1, '\\');
+  return path;
+}
+
 // Every file below a directory, relative to it, with "/" between folders.
 std::set<std::string> FilesBelow(const std::string& directory) {
   std::set<std::string> files;
@@ -206,9 +213,7 @@ TEST_F(VynCommandLine, BatchesGoThroughFoldersAndPastADamagedArchive) {
   }
   const VynRun json = Vyn({"list", "--json", game + "/a.ARC", game + "/sub/deeper/c.ARC"});
   EXPECT_EQ(json.status, 0);
-  std::string in_json = game;  // a Windows path's "\" is "\\" in JSON
-  for (std::size_t at = 0; (at = in_json.find('\\', at)) != std::string::npos; at += 2)
-    in_json.insert(at, 1, '\\');
+  const std::string in_json = InJson(game);
   EXPECT_TRUE(Contains(json.out, "[\n  {\"file\": \"" + in_json +
                                      "/a.ARC\", \"directory\": \"plain\", \"members\": [\n    "
                                      "{\"name\": \"b.GP8\""))
@@ -264,16 +269,16 @@ TEST_F(VynCommandLine, IdentifySaysWhatEachFileIs) {
                          "the end\n");
   const VynRun json = Vyn({"identify", "--json", cut_member, gp8, text, missing});
   EXPECT_EQ(json.status, 1);
-  EXPECT_EQ(json.out, "[\n  {\"directory\":\"plain\",\"file\":\"" + cut_member +
+  EXPECT_EQ(json.out, "[\n  {\"directory\":\"plain\",\"file\":\"" + InJson(cut_member) +
                           "\",\"format\":\"Vyn Archived File(ARC)\",\"kind\":\"archive\","
                           "\"members\":2,\"odd\":[{\"member\":2,\"name\":\"cut.bin\",\"past_"
                           "end\":true}],\"recognised\":true},\n  {\"bits\":8,\"file\":\"" +
-                          gp8 +
+                          InJson(gp8) +
                           "\",\"format\":\"Vyn 256-color Picture Format(GP8)\",\"height\":10,"
                           "\"kind\":\"picture\",\"recognised\":true,\"width\":21},\n  "
                           "{\"file\":\"" +
-                          text + "\",\"recognised\":false},\n  {\"error\":\"" + missing +
-                          ": no such file\",\"file\":\"" + missing +
+                          InJson(text) + "\",\"recognised\":false},\n  {\"error\":\"" +
+                          InJson(missing) + ": no such file\",\"file\":\"" + InJson(missing) +
                           "\",\"recognised\":false}\n]\n");
 }
 
