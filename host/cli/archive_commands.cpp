@@ -310,6 +310,14 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
   const std::uint64_t archive_size = RegularFileSize(archive);
   MemberReader reader(plugin, archive);
   MakeDirectories(directory);
+  // Each member becomes one name in the directory, so only an archive that
+  // lies in the directory itself can be replaced by one; elsewhere no member
+  // needs asking.
+  std::error_code unknown;
+  std::filesystem::path archive_directory = SystemPath(archive).parent_path();
+  if (archive_directory.empty()) archive_directory = ".";
+  const bool archive_here =
+      std::filesystem::equivalent(archive_directory, SystemPath(directory), unknown) || unknown;
   std::uint64_t total_bytes = 0;
   for (const NamedMember& named : chosen) total_bytes += named.member->size;
   ProgressBar progress(total_bytes, chosen.size(), options.pictures_only ? "pictures" : "members");
@@ -382,7 +390,7 @@ int ExtractIntoDirectory(const Plugin& plugin, const ExtractOptions& options,
         progress.Finish();
         Complain("note: " + FileMessage(archive, note));
       }
-      if (IsTheArchive(target, archive))
+      if (archive_here && IsTheArchive(target, archive))
         throw HostError(FileMessage(archive, "member \"" + named.shown + "\" is not " + verb +
                                                  ": it would replace the archive being read"));
       if (options.keep_existing && Exists(target)) {
