@@ -25,8 +25,9 @@
 //   win32       the 32-bit DLL's decoding under Wine, read from the file the
 //               Windows benchmark wrote.
 //
-// vyn_bench --work DIR [--prepare-only] [--win32 FILE] [benchmark flags]
+// vyn_bench --work DIR [--prepare-only] [--decoder-only] [--win32 FILE] [benchmark flags]
 // The corpus and the archives are made in DIR (the corpus only once).
+// --decoder-only measures and prints the decoding rows alone.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -811,18 +812,9 @@ std::vector<Win32DecodeFigure> ReadWin32Figures(const std::string& path) {
   return figures;
 }
 
-void PrintTable(const Collector& collector, const std::vector<DecoderRound>& decoder,
-                const std::vector<EncoderRound>& encoder_rounds,
-                const std::vector<PeakFigure>& peaks, const std::vector<EncoderFigure>& encoder,
-                const ExtractFigure& extraction, const std::string& win32_path) {
-  auto get = [&collector](const std::string& name) {
-    const auto it = collector.results.find(name);
-    return it == collector.results.end() ? Result{} : it->second;
-  };
-  Table table;
-
-  // Decoding, in interleaved rounds: GetPicture against the classic decoder
-  // on the same stream, for the streams of both encoders.
+// Decoding, in interleaved rounds: GetPicture against the classic decoder
+// on the same stream, for the streams of both encoders.
+void AddDecoderRows(Table& table, const std::vector<DecoderRound>& decoder) {
   for (const DecoderRound& d : decoder) {
     std::vector<double> ratios, copy_ratios;
     for (std::size_t r = 0; r < d.plugin.size(); ++r) {
@@ -839,6 +831,18 @@ void PrintTable(const Collector& collector, const std::vector<DecoderRound>& dec
                ShowSpread(ratio, 2) + "x", ">= 4x", Met(ratio.ok && ratio.min >= 4),
                Fixed(100 * SpreadOf(copy_ratios).median, 0) + "% of memcpy"});
   }
+}
+
+void PrintTable(const Collector& collector, const std::vector<DecoderRound>& decoder,
+                const std::vector<EncoderRound>& encoder_rounds,
+                const std::vector<PeakFigure>& peaks, const std::vector<EncoderFigure>& encoder,
+                const ExtractFigure& extraction, const std::string& win32_path) {
+  auto get = [&collector](const std::string& name) {
+    const auto it = collector.results.find(name);
+    return it == collector.results.end() ? Result{} : it->second;
+  };
+  Table table;
+  AddDecoderRows(table, decoder);
 
   // Listing.
   const std::size_t listing_bytes = (kListingMembers + 1) * sizeof(FileInfoRecord);
@@ -1031,6 +1035,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   std::string win32_path;
   bool prepare_only = false;
+  bool decoder_only = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--work" && i + 1 < argc) {
@@ -1039,9 +1044,12 @@ int main(int argc, char** argv) {
       win32_path = argv[++i];
     } else if (arg == "--prepare-only") {
       prepare_only = true;
+    } else if (arg == "--decoder-only") {
+      decoder_only = true;
     } else {
       std::fprintf(stderr,
-                   "usage: %s --work DIR [--prepare-only] [--win32 FILE] [benchmark flags]\n",
+                   "usage: %s --work DIR [--prepare-only] [--decoder-only] [--win32 FILE] "
+                   "[benchmark flags]\n",
                    argv[0]);
       return 2;
     }
@@ -1053,7 +1061,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (prepare_only) return 0;
-  PrepareArchives();
+  if (!decoder_only) PrepareArchives();
 
   Plugins loaded;
   plugins = &loaded;
@@ -1066,6 +1074,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!CheckDecoders()) return 1;
+  if (decoder_only) {
+    std::fprintf(stderr, "the decoder in interleaved rounds\n");
+    Table table;
+    AddDecoderRows(table, MeasureDecoderRounds());
+    std::printf("Machine: %s\n\n", MachineLine().c_str());
+    table.Print();
+    return 0;
+  }
   const std::vector<PeakFigure> peaks = MeasurePeaks();
   std::fprintf(stderr, "measuring the encoder, extraction of a 1 GiB member and convert\n");
   const std::vector<EncoderFigure> encoder = MeasureEncoder();

@@ -101,8 +101,29 @@ std::vector<Vector> LongVectors() {
   stream.insert(stream.end(), matches.begin(), matches.end());
   Bytes pixels = counting;
   for (std::size_t i : {8, 9, 10, 12, 13, 14, 14, 14, 14}) pixels.push_back(counting[i]);
-  return {{"matches 4096, 4095 and 1 byte back", static_cast<std::uint16_t>(pixels.size()), 1,
-           stream, pixels}};
+  std::vector<Vector> vectors = {{"matches 4096, 4095 and 1 byte back",
+                                  static_cast<std::uint16_t>(pixels.size()), 1, stream, pixels}};
+
+  // Pictures large enough for whole groups to be decoded at once, whose
+  // streams end early, in groups of seven matches of 18 bytes and a literal,
+  // the group that reads furthest ahead (the literal last): cut within the
+  // first window of output, and past it where the last whole group just fits
+  // the stream, one byte short of that, and one byte beyond.
+  Bytes groups;
+  for (int g = 0; g < 40; ++g) {
+    const Bytes group = HexBytes("80 EE FF 00 FF EE FF 10 FF EE FF 05 FF F0 FF");
+    groups.insert(groups.end(), group.begin(), group.end());
+    groups.push_back(static_cast<unsigned char>(0x40 + g));
+  }
+  const std::pair<std::uint16_t, std::size_t> cuts[] = {
+      {32, 16 * 8 + 46}, {128, 16 * 39 + 45}, {128, 16 * 39 + 46}, {128, 16 * 39 + 47},
+      {128, 16 * 39 + 48}};
+  for (const auto& [bottom, length] : cuts) {
+    const Bytes cut(groups.begin(), groups.begin() + static_cast<std::ptrdiff_t>(length));
+    vectors.push_back({"40x" + std::to_string(bottom) + ", stream of " + std::to_string(length),
+                       40, bottom, cut, RingWindowDecode(cut, std::size_t{40} * bottom)});
+  }
+  return vectors;
 }
 
 class DecoderVectors : public WennelTest {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 
 #include "gp8_writer.h"
 #include "plugin_abi.h"
@@ -100,7 +101,11 @@ class WennelTest : public ::testing::Test {
   // GetPicture on a picture in memory, handed over in a buffer of exactly its
   // size, so that a read past its end is caught by the memory checkers.
   Dib PictureFromMemory(const Bytes& file, std::uint32_t flags = 1) {
-    return Picture(reinterpret_cast<const char*>(file.data()),
+    // A vector may hold more than its size; a copy in a block of its own
+    // does not.
+    const std::unique_ptr<unsigned char[]> exact(new unsigned char[file.size()]);
+    std::copy(file.begin(), file.end(), exact.get());
+    return Picture(reinterpret_cast<const char*>(exact.get()),
                    static_cast<std::int32_t>(file.size()), flags);
   }
 
