@@ -12,6 +12,9 @@ constexpr std::uint32_t kFileToMemory = 0x100;
 constexpr std::uint32_t kMemoryToFile = 0x001;
 constexpr std::uint32_t kMemoryToMemory = 0x101;
 
+// The letters and digits of partial names (frame/partial_name.h).
+constexpr char kPartialAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
 class Extraction : public CobbetTest {
  protected:
   void SetUp() override {
@@ -230,56 +233,85 @@ TEST_F(Extraction, AnOutputPathFitsUpToItsCapacity) {
         << spare << " bytes to spare";
     EXPECT_EQ(ReadBytes(prefix + name), members_[0].data) << spare;
   }
+  // The system refuses such a path too, so the plug-in's own refusal shows
+  // in that it never asks the system to create a file: through memory input
+  // no file is opened at all. A destination far longer than the capacity,
+  // which no system takes, is refused the same way, before it is copied
+  // anywhere.
   const ScratchDirectory over;
-  std::string prefix = DeepPrefix(over, capacity - name.size());
-  EXPECT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(0)), prefix.data(),
-                         kFileToFile, 0, 0),
-            -1);
-  EXPECT_TRUE(std::filesystem::is_empty(prefix));
+  FileInfoRecord record{};
+  ASSERT_EQ(api_.GetFileInfo(path_.c_str(), 0, name.c_str(), 0, &record), 0);
+  const std::string one_over = DeepPrefix(over, capacity - name.size());
+  for (std::string prefix : {one_over, one_over + std::string(capacity, 'd') + one_over.back()}) {
+    EXPECT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(0)), prefix.data(),
+                           kFileToFile, 0, 0),
+              -1)
+        << prefix.size();
+#if !defined(_WIN32)
+    PlatformResetFaults();
+#endif
+    EXPECT_EQ(api_.GetFile(reinterpret_cast<const char*>(members_[0].data.data()),
+                           static_cast<std::int32_t>(members_[0].data.size()), prefix.data(),
+                           kMemoryToFile, 0, 0),
+              -1)
+        << prefix.size();
+#if !defined(_WIN32)
+    EXPECT_EQ(PlatformCalls(PlatformFault::kOpen), 0) << "a file was tried for a path too long";
+#endif
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(one_over));
 }
 
 TEST_F(Extraction, OnlyTheMembersFileIsWritten) {
-  // A file that happens to have the name partial files once had is neither
-  // truncated nor removed; nothing but the member's file appears.
+  // Files at every name the partial file of a two-byte member is first
+  // tried under (a "." and one letter or digit) are neither truncated nor
+  // removed: each is found taken and a longer name follows. Nothing but the
+  // member's file appears.
+  const std::vector<ArcMember> members = {{"A.", TextBytes("first")}, {"B.", TextBytes("second")}};
+  const Bytes archive = BuildArchive(members);
+  WriteBytes(path_, archive);
+  ASSERT_EQ(Recognise(archive), -1);
   const Bytes kept = TextBytes("not the member's");
   for (std::uint32_t flags : {kFileToFile, kMemoryToFile}) {
     out_ = std::make_unique<ScratchDirectory>();
-    WriteBytes(out_->File("README.TXT.vyn-part"), kept);
+    std::vector<std::string> planted;
+    for (const char c : std::string(kPartialAlphabet)) {
+      planted.push_back(std::string(".") + c);
+      WriteBytes(out_->File(planted.back()), kept);
+    }
     FileInfoRecord record{};
-    ASSERT_EQ(api_.GetFileInfo(path_.c_str(), 0, "README.TXT", 0, &record), 0);
+    ASSERT_EQ(api_.GetFileInfo(path_.c_str(), 0, "A.", 0, &record), 0);
     const char* source = flags == kFileToFile
                              ? path_.c_str()
-                             : reinterpret_cast<const char*>(members_[0].data.data());
-    const std::int32_t second = flags == kFileToFile
-                                    ? static_cast<std::int32_t>(PositionOf(0))
-                                    : static_cast<std::int32_t>(record.extracted_size);
+                             : reinterpret_cast<const char*>(members[0].data.data());
+    const auto second =
+        static_cast<std::int32_t>(flags == kFileToFile ? record.position : record.extracted_size);
     std::string prefix = out_->Prefix();
     ASSERT_EQ(api_.GetFile(source, second, prefix.data(), flags, 0, 0), 0) << flags;
-    EXPECT_EQ(ReadBytes(out_->File("README.TXT")), members_[0].data) << flags;
-    EXPECT_EQ(ReadBytes(out_->File("README.TXT.vyn-part")), kept) << flags;
-    EXPECT_EQ(out_->Entries(), (std::vector<std::string>{"README.TXT", "README.TXT.vyn-part"}));
+    EXPECT_EQ(ReadBytes(out_->File("A.")), members[0].data) << flags;
+    for (const std::string& name : planted) EXPECT_EQ(ReadBytes(out_->File(name)), kept) << name;
+    EXPECT_EQ(out_->Entries().size(), planted.size() + 1) << "a partial file was left";
   }
 }
 
 #if !defined(_WIN32)
 TEST_F(Extraction, NoLinkIsWrittenThrough) {
   // Links to a file outside the destination at every name GetFile could
-  // write to for these members: each member's own name, the partial names
-  // once used, and every partial name as short as a two-byte member's (they
-  // are all taken, so a longer random one has to be found). The member's
-  // link is replaced by the member; nothing reaches the file outside.
+  // write to for these members: each member's own name and every partial
+  // name as short as a two-byte member's (they are all taken, so a longer
+  // random one has to be found). The member's link is replaced by the
+  // member; nothing reaches the file outside.
   const std::vector<ArcMember> members = {{"A.", TextBytes("first")}, {"B.", TextBytes("second")}};
   const Bytes archive = BuildArchive(members);
   WriteBytes(path_, archive);
   ASSERT_EQ(Recognise(archive), -1);
   const std::string sentinel = dir_.File("sentinel");
   const Bytes outside = TextBytes("outside the destination");
-  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   for (std::uint32_t flags : {kFileToFile, kMemoryToFile}) {
     WriteBytes(sentinel, outside);
     out_ = std::make_unique<ScratchDirectory>();
-    std::vector<std::string> planted = {"A.", "B.", "A..vyn-part", "B..vyn-part"};
-    for (const char c : alphabet) planted.push_back(std::string(".") + c);
+    std::vector<std::string> planted = {"A.", "B."};
+    for (const char c : std::string(kPartialAlphabet)) planted.push_back(std::string(".") + c);
     for (const std::string& name : planted)
       std::filesystem::create_symlink(sentinel, out_->File(name));
 

@@ -151,7 +151,11 @@ class Lookup : public Listing {
 };
 
 TEST_F(Lookup, FindsByExactNameAndFoldsCaseOnlyWithBit0) {
-  const Bytes archive = BuildArchive(members_, true);
+  // A member stored in mixed case is found whatever the case asked for: the
+  // member's name is folded as well as the wanted one.
+  std::vector<ArcMember> members = members_;
+  members.push_back({"mixed.Txt", TextBytes("m")});
+  const Bytes archive = BuildArchive(members, true);
   ASSERT_EQ(Recognise(archive), -1);
   struct Case {
     const char* wanted;
@@ -161,6 +165,7 @@ TEST_F(Lookup, FindsByExactNameAndFoldsCaseOnlyWithBit0) {
       {"PICTURE.GP8", 1, "PICTURE.GP8"}, {"picture.gp8", 1, "PICTURE.GP8"},
       {"Readme.Txt", 1, "README.TXT"},   {"NOPE.TXT", 1, nullptr},
       {"", 1, nullptr},                  {"ABCDEFGH.TXT", 1, "ABCDEFGH.TXT"},
+      {"MIXED.TXT", 1, "mixed.Txt"},     {"mixed.txt", 1, "mixed.Txt"},
   };
   for (const auto& c : cases) {
     const FileInfoRecord r = Find(archive, c.wanted, c.flags);
@@ -197,10 +202,14 @@ TEST_F(Lookup, FileInputFoldsCaseOnlyWithBit0) {
 }
 
 TEST_F(Lookup, OverlongNamesMatchNothing) {
+  // A member's whole twelve-character name followed by more: a lookup that
+  // cut the wanted name to a member name's width, or compared only that
+  // many bytes, would find ABCDEFGH.TXT.
   const Bytes archive = BuildArchive(members_);
   ASSERT_EQ(Recognise(archive), -1);
-  const std::string long_name(5000, 'A');
-  for (std::size_t n : {199u, 200u, 4999u}) {
+  const std::string long_name = "ABCDEFGH.TXT" + std::string(5000, 'X');
+  ASSERT_EQ(std::string(Find(archive, long_name.substr(0, 12).c_str(), 1).name), "ABCDEFGH.TXT");
+  for (std::size_t n : {13u, 199u, 200u, 4999u}) {
     const FileInfoRecord r = Find(archive, long_name.substr(0, n).c_str(), 1);
     EXPECT_TRUE(AllZero(r)) << n;
   }

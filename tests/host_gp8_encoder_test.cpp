@@ -117,7 +117,8 @@ TEST(Gp8Encoder, NeverLongerThanGreedy) {
     const Bytes rows = BottomUpRows(MakePicture(kind, 61, 45));
     const Bytes optimal = EncodeLzss(rows);
     const Bytes greedy = GreedyLzssEncode(rows);
-    ASSERT_EQ(ReferenceDecode(greedy, rows.size()).output, rows) << KindName(kind);
+    // Shorter only counts when it still gives the rows back.
+    ASSERT_EQ(ReferenceDecode(optimal, rows.size()).output, rows) << KindName(kind);
     EXPECT_LE(optimal.size(), greedy.size()) << KindName(kind);
     optimal_total += optimal.size();
     greedy_total += greedy.size();

@@ -30,7 +30,8 @@ TEST_F(InformationStrings, RefusalsLeaveTheBufferUntouched) {
     char buffer[100];
     std::memset(buffer, 'x', sizeof buffer);
     EXPECT_EQ(api_.GetPluginInfo(c.index, buffer, c.size), 0) << c.index << "/" << c.size;
-    EXPECT_EQ(buffer[0], 'x');
+    EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, 'x'))
+        << c.index << "/" << c.size;
   }
   EXPECT_EQ(api_.GetPluginInfo(2, nullptr, 100), 0);
 }

@@ -1,5 +1,7 @@
 #include "plugin_loader.h"
 
+#include <gtest/gtest.h>
+
 #include "platform.h"
 
 #if defined(_WIN32)
@@ -209,8 +211,13 @@ std::vector<unsigned char> TakeBlock(HLOCAL block) {
   if (block == nullptr) return bytes;
   const SIZE_T size = LocalSize(block);
   const auto* data = static_cast<const unsigned char*>(LocalLock(block));
-  if (data != nullptr) bytes.assign(data, data + size);
-  LocalUnlock(block);
+  if (data != nullptr) {
+    bytes.assign(data, data + size);
+    // Locked once here, a block handed over unlocked is unlocked again by
+    // one LocalUnlock. A host that frees without unlocking, as hosts do,
+    // would otherwise free a block the plug-in still holds locked.
+    if (LocalUnlock(block) != 0) ADD_FAILURE() << "a block was handed over still locked";
+  }
   LocalFree(block);
   return bytes;
 }

@@ -37,7 +37,17 @@ TEST(LiveBlocks, NewBlocksCanStartFilled) {
   const unsigned char expected_zeroed[8] = {};
   EXPECT_EQ(std::memcmp(LocalLock(filled), expected_filled, 8), 0);
   EXPECT_EQ(std::memcmp(LocalLock(zeroed), expected_zeroed, 8), 0);
-  LocalUnlock(filled);
+  // Locks count: LocalUnlock says whether the block stays locked, and an
+  // unlock too many leaves the count at zero. TakeBlock's check that a
+  // plug-in hands its blocks over unlocked relies on this.
+  ASSERT_NE(LocalLock(filled), nullptr);
+  EXPECT_NE(LocalUnlock(filled), 0);
+  EXPECT_EQ(LocalUnlock(filled), 0);
+  EXPECT_EQ(LocalUnlock(filled), 0);
+  ASSERT_NE(LocalLock(filled), nullptr);
+  ASSERT_NE(LocalLock(filled), nullptr);
+  EXPECT_NE(LocalUnlock(filled), 0);
+  EXPECT_EQ(LocalUnlock(filled), 0);
   LocalUnlock(zeroed);
   LocalFree(filled);
   LocalFree(zeroed);

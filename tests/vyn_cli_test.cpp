@@ -644,6 +644,9 @@ TEST_F(VynCommandLine, BadInputGetsAMessageAndLeavesNoOutput) {
       {{"convert", dir_.File("none.gp8")}, dir_.File("none.gp8") + ": no such file"},
       {{"list", dir_.File("none.arc")}, dir_.File("none.arc") + ": no such file"},
       {{"extract", text, "-o", dir_.File("x")}, text + ": not recognised as an archive"},
+      // An output that is the input itself, which writing would destroy.
+      {{"encode", text, "-o", text}, text + ": is the picture being encoded"},
+      {{"pack", "-o", text, text}, text + ": is the archive being written"},
   };
   for (const Case& c : cases) {
     const VynRun run = Vyn(c.args);
