@@ -163,8 +163,14 @@ TEST_F(ViewServerTest, AnswersOnlyRequestsThatCarryTheTokenAndNameThisHost) {
     EXPECT_FALSE(answer->has_header("Set-Cookie"));
     EXPECT_FALSE(answer->has_header("Content-Encoding")) << "nothing is compressed on loopback";
     EXPECT_EQ(answer->get_header_value("X-Frame-Options"), "DENY");
+    EXPECT_EQ(answer->get_header_value("Referrer-Policy"), "no-referrer");
     EXPECT_EQ(answer->get_header_value_count("Cache-Control"), 1u);
   }
+  // Tokens are 32 hex digits, a new one each time.
+  const std::string made = MakeAccessToken();
+  EXPECT_EQ(made.size(), 32u);
+  EXPECT_EQ(made.find_first_not_of("0123456789abcdef"), std::string::npos) << made;
+  EXPECT_NE(made, MakeAccessToken());
   const auto page = Client().Get("/");
   EXPECT_NE(page->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
             std::string::npos);
@@ -204,6 +210,8 @@ TEST_F(ViewServerTest, ServesTheInputsByNumberAndNothingElse) {
   EXPECT_EQ(Status("/download/0/1/original"), 200);
   const auto bytes = Client().Get(std::string("/download/0/1/original?t=") + kToken);
   EXPECT_EQ(Bytes(bytes->body.begin(), bytes->body.end()), plain_[1].data);
+  EXPECT_EQ(bytes->get_header_value("Content-Disposition"),
+            "attachment; filename=\"TWO.DAT\"; filename*=UTF-8''TWO.DAT");
   for (const char* path :
        {"/download/0/4/original", "/download/4/original", "/download/0/original",
         "/download/1/0/original", "/api/picture/0/-1", "/api/picture/0/99999999999", "/api/thumb/7",
