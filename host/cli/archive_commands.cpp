@@ -587,8 +587,7 @@ CommandRun DeclareList(CLI::App& command) {
   options->encoding = NameEncoding::kDefault;
   command.add_option("ARCHIVE", options->archives, "Archives, and directories of archives")
       ->required();
-  command.add_flag("-r,--recursive", options->recursive,
-                   "Look into the directories' subdirectories too");
+  AddRecursiveOption(command, options->recursive);
   command.add_flag("--json", options->json,
                    R"(Print a JSON array of {"name", "size", "position", "raw"} objects and nothing else)");
   AddEncodingOption(command, options->encoding);
@@ -673,8 +672,7 @@ CommandRun DeclareExtract(CLI::App& command) {
                   "ARCHIVE... [MEMBER...]: archives (and directories of them), then members to "
                   "extract, by name as listed or by pattern such as '*.GP8' (default: all)")
       ->required();
-  command.add_flag("-r,--recursive", options->recursive,
-                   "Look into the directories' subdirectories too");
+  AddRecursiveOption(command, options->recursive);
   AddJobsOption(command, options->jobs);
   CLI::Option* output = command
                             .add_option("-o,--output", options->directory,

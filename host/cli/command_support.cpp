@@ -61,6 +61,10 @@ PictureFileType PictureFormatNamed(const std::string& format) {
   throw UsageError("the picture format must be png or bmp, not \"" + format + "\"");
 }
 
+void AddRecursiveOption(CLI::App& command, bool& recursive) {
+  command.add_flag("-r,--recursive", recursive, "Look into the directories' subdirectories too");
+}
+
 void AddJobsOption(CLI::App& command, unsigned& jobs) {
   jobs = std::max(1u, std::thread::hardware_concurrency());
   command

@@ -34,6 +34,9 @@ Bytes EncodeInPalette(const Plugin& image, const std::string& path,
 // The --encoding option of a command that reads or writes member names.
 void AddEncodingOption(CLI::App& command, std::string& encoding);
 
+// -r: a command's directories are looked into down to their subdirectories.
+void AddRecursiveOption(CLI::App& command, bool& recursive);
+
 // -j N: how many pictures are decoded and compressed at once; by default as
 // many as the machine has cores.
 void AddJobsOption(CLI::App& command, unsigned& jobs);

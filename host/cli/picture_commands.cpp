@@ -190,8 +190,7 @@ CommandRun DeclareConvert(CLI::App& command) {
                   "A picture (GP8), an archive, or ARCHIVE:MEMBER for one member (a name or "
                   "pattern); or several pictures, archives and directories of them")
       ->required();
-  command.add_flag("-r,--recursive", options->recursive,
-                   "Look into the directories' subdirectories too");
+  AddRecursiveOption(command, options->recursive);
   AddJobsOption(command, options->jobs);
   command
       .add_option("-o,--output", options->output,

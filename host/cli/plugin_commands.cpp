@@ -133,8 +133,7 @@ CommandRun DeclareIdentify(CLI::App& command) {
   auto options = std::make_shared<IdentifyOptions>();
   command.add_option("FILE", options->files, "Files to identify, and directories of them")
       ->required();
-  command.add_flag("-r,--recursive", options->recursive,
-                   "Look into the directories' subdirectories too");
+  AddRecursiveOption(command, options->recursive);
   command.add_flag("--json", options->json,
                    "Print a JSON array with one object a file and nothing else on standard output");
   command.footer(R"(Each file's first 2048 bytes go to every plug-in's IsSupported. An archive is described by its

@@ -97,8 +97,7 @@ CommandRun DeclareTest(CLI::App& command) {
   options->encoding = NameEncoding::kDefault;
   command.add_option("FILE", options->files, "Archives and pictures to test, and directories")
       ->required();
-  command.add_flag("-r,--recursive", options->recursive,
-                   "Look into the directories' subdirectories too");
+  AddRecursiveOption(command, options->recursive);
   AddEncodingOption(command, options->encoding);
   command.footer(R"(Every member of an archive is read through the archive plug-in's GetFile, each with its listed
 size, and every member the image plug-in recognises is decoded through GetPicture; a picture

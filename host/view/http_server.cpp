@@ -199,8 +199,8 @@ void ApplyRange(const HttpRequest& request, HttpResponse& response) {
   response.SetHeader("Accept-Ranges", "bytes");
   const std::string range = request.Header("range");
   if (range.compare(0, 6, "bytes=") != 0 || range.find(',') != std::string::npos) return;
-  const std::string spec = Trim(range.substr(6));
-  const std::size_t dash = spec.find('-');
+  const std::string wanted = Trim(range.substr(6));
+  const std::size_t dash = wanted.find('-');
   if (dash == std::string::npos) return;
   const auto number = [](const std::string& digits, std::uint64_t& value) {
     if (digits.empty() || digits.size() > 18 ||
@@ -213,17 +213,17 @@ void ApplyRange(const HttpRequest& request, HttpResponse& response) {
   std::uint64_t first = 0, last = 0;
   if (dash == 0) {  // the last N bytes
     std::uint64_t count = 0;
-    if (!number(spec.substr(1), count)) return;
+    if (!number(wanted.substr(1), count)) return;
     if (count == 0)
       first = size;  // unsatisfiable
     else
       first = count >= size ? 0 : size - count;
     last = size == 0 ? 0 : size - 1;
   } else {
-    if (!number(spec.substr(0, dash), first)) return;
-    if (dash + 1 == spec.size()) {
+    if (!number(wanted.substr(0, dash), first)) return;
+    if (dash + 1 == wanted.size()) {
       last = size == 0 ? 0 : size - 1;
-    } else if (!number(spec.substr(dash + 1), last) || last < first) {
+    } else if (!number(wanted.substr(dash + 1), last) || last < first) {
       return;
     }
     if (last >= size) last = size == 0 ? 0 : size - 1;
