@@ -109,8 +109,8 @@ std::vector<Vector> LongVectors() {
   // the group that reads furthest ahead (the literal last): cut within the
   // first window of output, and past it where the last whole group just fits
   // the stream, one byte short of that, and one byte beyond.
-  Bytes groups;
-  for (int g = 0; g < 40; ++g) {
+  Bytes groups;  // longer than the longest cut, which is taken from it
+  for (int g = 0; g < 44; ++g) {
     const Bytes group = HexBytes("80 EE FF 00 FF EE FF 10 FF EE FF 05 FF F0 FF");
     groups.insert(groups.end(), group.begin(), group.end());
     groups.push_back(static_cast<unsigned char>(0x40 + g));
