@@ -1,9 +1,15 @@
 // GetFile on its four paths: file or memory input, file or memory output.
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cobbet_api.h"
+
+#if !defined(_WIN32)
+#include <sys/inotify.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -85,6 +91,33 @@ TEST_F(Extraction, DestinationIsAPrefixNotADirectory) {
             0);
   EXPECT_EQ(out_->Entries(), std::vector<std::string>{"copy-of-LAST.BIN"});
 }
+
+#if !defined(_WIN32)
+TEST_F(Extraction, ThePartialFileLiesBesideTheTarget) {
+  // Relative destinations, one without any '/', and one into a folder: the
+  // member lands where asked, and its partial file is made in the target's
+  // own folder, never in the one above it (watched for creations).
+  std::filesystem::create_directory(out_->File("sub"));
+  const std::filesystem::path was = std::filesystem::current_path();
+  std::filesystem::current_path(out_->Prefix());
+  const std::string sub = out_->File("sub/");
+  for (const std::string& destination : {std::string(), std::string("sub/"), sub + "copy-of-"}) {
+    SCOPED_TRACE(destination);
+    const int watch = inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    if (!destination.empty()) inotify_add_watch(watch, out_->Prefix().c_str(), IN_CREATE);
+    std::string prefix = destination;
+    EXPECT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(2)), prefix.data(),
+                           kFileToFile, 0, 0),
+              0);
+    EXPECT_EQ(ReadBytes(destination + "LAST.BIN"), members_[2].data);
+    char events[4096];
+    EXPECT_LE(read(watch, events, sizeof events), 0) << "a file was made above the target's folder";
+    close(watch);
+  }
+  std::filesystem::current_path(was);
+}
+#endif
 
 TEST_F(Extraction, AnExistingFileIsReplacedWhole) {
   WriteBytes(out_->File("README.TXT"), Bytes(100000, 'x'));
