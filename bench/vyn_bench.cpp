@@ -25,7 +25,7 @@
 //   win32       the 32-bit DLL's decoding under Wine, read from the file the
 //               Windows benchmark wrote.
 //
-// vyn_bench --work DIR [--prepare-only] [--decoder-only] [--win32 FILE] [benchmark flags]
+// vyn_bench --work DIR [--prepare-only] [--decoder-only | --encoder-only] [--win32 FILE] [benchmark flags]
 // The corpus and the archives are made in DIR (the corpus only once).
 // --decoder-only measures and prints the decoding rows alone.
 #include <benchmark/benchmark.h>
@@ -873,6 +873,45 @@ void AddDecoderRows(Table& table, const std::vector<DecoderRound>& decoder) {
   }
 }
 
+// Encoding, in interleaved rounds on the 640x480 pictures: CPU time against
+// the classic greedy encoder and against the per-length tables the encoder
+// had before; sizes against every yardstick.
+void AddEncoderRows(Table& table, const std::vector<EncoderRound>& encoder_rounds) {
+  for (const EncoderRound& e : encoder_rounds) {
+    std::vector<double> against_classic, against_tables, against_lazy;
+    for (std::size_t r = 0; r < e.seconds[kVyn].size(); ++r) {
+      against_classic.push_back(e.seconds[kVyn][r] / e.seconds[kClassicGreedy][r]);
+      against_lazy.push_back(e.seconds[kVyn][r] / e.seconds[kClassicLazy][r]);
+      against_tables.push_back(e.seconds[kTableOptimal][r] / e.seconds[kVyn][r]);
+    }
+    const Spread classic = SpreadOf(against_classic);
+    const Spread tables = SpreadOf(against_tables);
+    const double ns = 1e9 / static_cast<double>(e.pixels);
+    table.Add({"encode " + e.name + " CPU time (ns/pixel)",
+               "vyn encode " + Fixed(SpreadOf(e.seconds[kVyn]).median * ns, 0),
+               "classic greedy " + Fixed(SpreadOf(e.seconds[kClassicGreedy]).median * ns, 0),
+               ShowSpread(classic, 2), "<= 1.0", Met(classic.ok && classic.median <= 1.0),
+               "classic lazy " + Fixed(SpreadOf(e.seconds[kClassicLazy]).median * ns, 0) + " (" +
+                   ShowSpread(SpreadOf(against_lazy), 2) + "); greedy, whole window " +
+                   Fixed(SpreadOf(e.seconds[kGreedyWholeWindow]).median * ns, 0)});
+    table.Add({"encode " + e.name + " speed-up on the old parse",
+               "vyn encode " + Fixed(SpreadOf(e.seconds[kVyn]).median * ns, 0),
+               "per-length tables " + Fixed(SpreadOf(e.seconds[kTableOptimal]).median * ns, 0),
+               ShowSpread(tables, 2) + "x", ">= 3x", Met(tables.ok && tables.median >= 3), ""});
+    const auto vyn_bytes = static_cast<double>(e.bytes[kVyn]);
+    const std::size_t whole = e.bytes[kGreedyWholeWindow];
+    table.Add(
+        {"encode " + e.name + " (stream bytes)",
+         "vyn encode " + Grouped(static_cast<std::int64_t>(e.bytes[kVyn])),
+         "greedy, whole window " + Grouped(static_cast<std::int64_t>(whole)),
+         Fixed(vyn_bytes / static_cast<double>(whole), 4), "<= 1", Met(e.bytes[kVyn] <= whole),
+         "classic greedy " + Fixed(vyn_bytes / static_cast<double>(e.bytes[kClassicGreedy]), 4) +
+             ", lazy " + Fixed(vyn_bytes / static_cast<double>(e.bytes[kClassicLazy]), 4) +
+             ", per-length tables " +
+             Fixed(vyn_bytes / static_cast<double>(e.bytes[kTableOptimal]), 4)});
+  }
+}
+
 void PrintTable(const Collector& collector, const std::vector<DecoderRound>& decoder,
                 const std::vector<EncoderRound>& encoder_rounds,
                 const std::vector<PeakFigure>& peaks, const std::vector<EncoderFigure>& encoder,
@@ -923,42 +962,7 @@ void PrintTable(const Collector& collector, const std::vector<DecoderRound>& dec
     table.Add({"extract 10,240 members", "not measured", "", "", "<= 1.5x", "NO", ""});
   }
 
-  // Encoding, in interleaved rounds on the 640x480 pictures: CPU time
-  // against the classic greedy encoder and against the per-length tables
-  // the encoder had before; sizes against every yardstick.
-  for (const EncoderRound& e : encoder_rounds) {
-    std::vector<double> against_classic, against_tables, against_lazy;
-    for (std::size_t r = 0; r < e.seconds[kVyn].size(); ++r) {
-      against_classic.push_back(e.seconds[kVyn][r] / e.seconds[kClassicGreedy][r]);
-      against_lazy.push_back(e.seconds[kVyn][r] / e.seconds[kClassicLazy][r]);
-      against_tables.push_back(e.seconds[kTableOptimal][r] / e.seconds[kVyn][r]);
-    }
-    const Spread classic = SpreadOf(against_classic);
-    const Spread tables = SpreadOf(against_tables);
-    const double ns = 1e9 / static_cast<double>(e.pixels);
-    table.Add({"encode " + e.name + " CPU time (ns/pixel)",
-               "vyn encode " + Fixed(SpreadOf(e.seconds[kVyn]).median * ns, 0),
-               "classic greedy " + Fixed(SpreadOf(e.seconds[kClassicGreedy]).median * ns, 0),
-               ShowSpread(classic, 2), "<= 1.0", Met(classic.ok && classic.median <= 1.0),
-               "classic lazy " + Fixed(SpreadOf(e.seconds[kClassicLazy]).median * ns, 0) + " (" +
-                   ShowSpread(SpreadOf(against_lazy), 2) + "); greedy, whole window " +
-                   Fixed(SpreadOf(e.seconds[kGreedyWholeWindow]).median * ns, 0)});
-    table.Add({"encode " + e.name + " speed-up on the old parse",
-               "vyn encode " + Fixed(SpreadOf(e.seconds[kVyn]).median * ns, 0),
-               "per-length tables " + Fixed(SpreadOf(e.seconds[kTableOptimal]).median * ns, 0),
-               ShowSpread(tables, 2) + "x", ">= 3x", Met(tables.ok && tables.median >= 3), ""});
-    const auto vyn_bytes = static_cast<double>(e.bytes[kVyn]);
-    const std::size_t whole = e.bytes[kGreedyWholeWindow];
-    table.Add(
-        {"encode " + e.name + " (stream bytes)",
-         "vyn encode " + Grouped(static_cast<std::int64_t>(e.bytes[kVyn])),
-         "greedy, whole window " + Grouped(static_cast<std::int64_t>(whole)),
-         Fixed(vyn_bytes / static_cast<double>(whole), 4), "<= 1", Met(e.bytes[kVyn] <= whole),
-         "classic greedy " + Fixed(vyn_bytes / static_cast<double>(e.bytes[kClassicGreedy]), 4) +
-             ", lazy " + Fixed(vyn_bytes / static_cast<double>(e.bytes[kClassicLazy]), 4) +
-             ", per-length tables " +
-             Fixed(vyn_bytes / static_cast<double>(e.bytes[kTableOptimal]), 4)});
-  }
+  AddEncoderRows(table, encoder_rounds);
   for (const CorpusEntry& entry : corpus) {
     if (entry.size.width == 640) continue;
     const auto optimal = static_cast<std::int64_t>(entry.file.size() - kGp8StreamOffset);
@@ -1076,6 +1080,7 @@ int main(int argc, char** argv) {
   std::string win32_path;
   bool prepare_only = false;
   bool decoder_only = false;
+  bool encoder_only = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--work" && i + 1 < argc) {
@@ -1086,9 +1091,11 @@ int main(int argc, char** argv) {
       prepare_only = true;
     } else if (arg == "--decoder-only") {
       decoder_only = true;
+    } else if (arg == "--encoder-only") {
+      encoder_only = true;
     } else {
       std::fprintf(stderr,
-                   "usage: %s --work DIR [--prepare-only] [--decoder-only] [--win32 FILE] "
+                   "usage: %s --work DIR [--prepare-only] [--decoder-only | --encoder-only] [--win32 FILE] "
                    "[benchmark flags]\n",
                    argv[0]);
       return 2;
@@ -1101,6 +1108,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (prepare_only) return 0;
+  if (encoder_only) {
+    std::fprintf(stderr, "the encoders in interleaved rounds\n");
+    Table table;
+    AddEncoderRows(table, MeasureEncoderRounds());
+    std::printf("Machine: %s\n\n", MachineLine().c_str());
+    table.Print();
+    return 0;
+  }
   if (!decoder_only) PrepareArchives();
 
   Plugins loaded;
