@@ -13,6 +13,7 @@
 #include "arc_writer.h"
 #include "gp8_writer.h"
 #include "host_test_support.h"
+#include "raw_client.h"
 
 namespace {
 
@@ -26,6 +27,14 @@ Bytes Pattern(std::size_t count, unsigned seed) {
 
 void Quiet(const std::string&) {}
 
+// The picture file's name: on Linux, with what a download's file name must
+// not carry as it is (a space, a quote, a backslash, control bytes, UTF-8).
+#if defined(_WIN32)
+const std::string kAlone = "alone.GP8";
+#else
+const std::string kAlone = "alone \"\\\x1F\x7F\xC3\xA9.GP8";
+#endif
+
 // Two archives, one with a scrambled directory and one plain, so that an
 // extraction that follows the other archive's recognition reads its
 // directory wrongly; and a picture file.
@@ -34,12 +43,12 @@ class ViewServerTest : public ::testing::Test {
   void Start(ViewOptions options = {}) {
     WriteBytes(scratch_.File("plain.ARC"), BuildArchive(plain_));
     WriteBytes(scratch_.File("mixed.ARC"), BuildArchive(scrambled_, true));
-    WriteBytes(scratch_.File("alone.GP8"), LiteralPicture(3, 2, Pattern(6, 40)));
+    WriteBytes(scratch_.File(kAlone), LiteralPicture(3, 2, Pattern(6, 40)));
     WriteBytes(scratch_.File("shared.ARC"), SharedArchive());
     plugins_ = LoadPlugins(ProgramDirectory());
     std::vector<ViewInput> inputs = GatherInputs(
         plugins_, {scratch_.File("plain.ARC"), scratch_.path().string()}, false, Quiet);
-    // plain.ARC by name, then the directory: alone.GP8, mixed.ARC, plain.ARC,
+    // plain.ARC by name, then the directory: the picture (kAlone), mixed.ARC, plain.ARC,
     // shared.ARC.
     ASSERT_EQ(inputs.size(), 5u);
     server_ = std::make_unique<ViewServer>(plugins_, std::move(inputs), options, kToken);
@@ -124,7 +133,12 @@ TEST_F(ViewServerTest, AnswersOnlyRequestsThatCarryTheTokenAndNameThisHost) {
   };
   const std::vector<Case> cases = {
       {"no token", "/api/inputs", {}, 403},
-      {"a token one digit off", "/api/inputs?t=" + token.substr(1) + "0", {}, 403},
+      {"a token with its first digit off",
+       "/api/inputs?t=" + std::string(token[0] == '0' ? "1" : "0") + token.substr(1), {}, 403},
+      {"a token with its last digit off",
+       "/api/inputs?t=" + token.substr(0, token.size() - 1) + (token.back() == '0' ? "1" : "0"),
+       {},
+       403},
       {"a cookie, as an older viewer set it",
        "/api/inputs",
        {{"Cookie", "vyn_token_" + std::to_string(port_) + "=" + token}},
@@ -212,9 +226,28 @@ TEST_F(ViewServerTest, ServesTheInputsByNumberAndNothingElse) {
   EXPECT_EQ(Bytes(bytes->body.begin(), bytes->body.end()), plain_[1].data);
   EXPECT_EQ(bytes->get_header_value("Content-Disposition"),
             "attachment; filename=\"TWO.DAT\"; filename*=UTF-8''TWO.DAT");
+  // The header as sent: the test client would decode its %-escapes.
+  for (const char* as : {"original", "png"}) {
+    RawClient raw(port_);
+    ASSERT_TRUE(raw.Send(std::string("GET /download/1/") + as + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                         std::to_string(port_) + "\r\nX-Vyn-Token: " + kToken +
+                         "\r\nConnection: close\r\n\r\n"));
+    const std::string answer = raw.ReadToEnd();
+    const std::string type = as == std::string("png") ? "png" : "GP8";
+#if defined(_WIN32)
+    const std::string expected = "attachment; filename=\"alone." + type +
+                                 "\"; filename*=UTF-8''alone." + type;
+#else
+    const std::string expected = "attachment; filename=\"alone ______." + type +
+                                 "\"; filename*=UTF-8''alone%20%22%5C%1F%7F%C3%A9." + type;
+#endif
+    EXPECT_NE(answer.find("\r\nContent-Disposition: " + expected + "\r\n"), std::string::npos)
+        << answer.substr(0, answer.find("\r\n\r\n"));
+  }
   for (const char* path :
        {"/download/0/4/original", "/download/4/original", "/download/0/original",
-        "/download/1/0/original", "/api/picture/0/-1", "/api/picture/0/99999999999", "/api/thumb/7",
+        "/download/1/0/original", "/api/picture/0/-1", "/api/picture/0/99999999999",
+        "/api/picture/0/99999999999999999999999", "/api/thumb/7",
         "/etc/passwd", "/../../etc/passwd", "/download/0/1/../../../etc/passwd",
         "/download/0/1/original/../../x", "/%2e%2e/%2e%2e/etc/passwd", "/api/file?path=/etc/passwd",
         "/page/../CMakeLists.txt", "/missing.js"}) {
@@ -365,7 +398,7 @@ TEST_F(ViewServerTest, ReadsAnInputAgainWhenItChangesOnDisk) {
   EXPECT_EQ(json("/api/generation")["generation"], 0);
   WriteBytes(scratch_.File("plain.ARC"),
              BuildArchive({{"NEW.DAT", Pattern(10, 20)}, {"TWO.DAT", Pattern(5, 21)}}));
-  std::filesystem::remove(scratch_.File("alone.GP8"));
+  std::filesystem::remove(scratch_.File(kAlone));
   // Numbers from the old listing are refused, with the reason, once.
   const auto stale = get("/download/0/1/original");
   EXPECT_EQ(stale->status, 409);

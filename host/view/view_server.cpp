@@ -76,7 +76,9 @@ std::string StemOf(const std::string& name) {
 }
 
 // Content-Disposition for a download: a plain ASCII name for old clients and
-// the UTF-8 name for the rest.
+// the UTF-8 name for the rest. The quoted name holds printable ASCII alone:
+// control bytes (DEL among them), quotes, backslashes and the bytes of other
+// characters become '_'.
 std::string AttachmentHeader(const std::string& name) {
   std::string ascii;
   std::string encoded;
@@ -84,7 +86,7 @@ std::string AttachmentHeader(const std::string& name) {
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     const bool plain = std::isalnum(byte) || byte == '.' || byte == '-' || byte == '_';
-    ascii += byte < 0x80 && byte >= 0x20 && c != '"' && c != '\\' ? c : '_';
+    ascii += byte < 0x7F && byte >= 0x20 && c != '"' && c != '\\' ? c : '_';
     if (plain) {
       encoded += c;
     } else {
