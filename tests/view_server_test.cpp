@@ -258,7 +258,7 @@ TEST_F(ViewServerTest, ServesTheInputsByNumberAndNothingElse) {
 
 TEST_F(ViewServerTest, RefusesPicturesBeyondThePixelLimitWithTheReason) {
   ViewOptions options;
-  options.max_pixels = 2000 * 2000 - 1;
+  options.max_pixels = 4 * 3;  // ONE.GP8's pixel block exactly
   Start(options);
   for (const char* path : {"/api/picture/0/2", "/api/thumb/0/2", "/download/0/2/png"}) {
     SCOPED_TRACE(path);
@@ -270,6 +270,7 @@ TEST_F(ViewServerTest, RefusesPicturesBeyondThePixelLimitWithTheReason) {
   }
   EXPECT_EQ(Status("/api/picture/0/0"), 200);
   EXPECT_EQ(Status("/api/members/0/3"), 200);
+  EXPECT_EQ(Status("/api/picture/0/1"), 422) << "TWO.DAT is no picture";
 }
 
 TEST_F(ViewServerTest, RefusesArchivesInsideArchivesBeyondTheSizeLimit) {
