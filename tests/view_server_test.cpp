@@ -473,7 +473,17 @@ TEST(ViewInputs, FindsArchivesAndPicturesInDirectoriesByContent) {
   std::vector<std::string> complaints;
   const auto complain = [&](const std::string& message) { complaints.push_back(message); };
 
+#if !defined(_WIN32)
+  const auto open_files = [] {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
+  };
+  const auto open_before = open_files();
+#endif
   const auto flat = GatherInputs(plugins, {scratch.path().string()}, false, complain);
+#if !defined(_WIN32)
+  EXPECT_EQ(open_files(), open_before) << "every file read is closed again";
+#endif
   EXPECT_EQ(names(flat), (std::vector<std::string>{"b.bin", "picture.txt"}));
   ASSERT_EQ(flat[0].kind, ViewInput::Kind::kArchive);
   ASSERT_EQ(flat[0].members.size(), 2u);
