@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "host/host_error.h"
+#include "host/plugins/archive_members.h"
 #include "host/plugins/plugin_host.h"
+#include "arc_writer.h"
 #include "host_test_support.h"
+#include "platform.h"
 
 namespace {
 
@@ -45,5 +48,29 @@ TEST(HostPluginLoader, FailingExportsLeaveNothingAllocated) {
   }
   EXPECT_EQ(LiveBlocks(), live_at_start);
 }
+
+#if !defined(_WIN32)
+TEST(HostPluginLoader, AMemberThePluginFailsToDeliverIsNamed) {
+  // The plug-in's block cannot be had once, though memory is plentiful: the
+  // member is named as not extracted, not as too large to hold.
+  const PluginSet set = LoadPlugins(ProgramDirectory());
+  ScratchDirectory scratch;
+  const std::string path = scratch.File("a.arc");
+  WriteBytes(path, BuildArchive({{"A.TXT", TextBytes("some text")}, {"B.TXT", TextBytes("more")}}));
+  const Plugin* archive = set.Recognise(path, ReadBytes(path), PluginKind::kArchive);
+  ASSERT_NE(archive, nullptr);
+  const std::vector<ArchiveMember> members = archive->List(path);
+  MemberReader reader(*archive, path);
+  PlatformFailNth(PlatformFault::kAlloc, 1);
+  try {
+    reader.TakeWhole(members[0], "A.TXT");
+    ADD_FAILURE() << "a member was delivered without its block";
+  } catch (const HostError& error) {
+    EXPECT_NE(std::string(error.what()).find("could not extract A.TXT"), std::string::npos)
+        << error.what();
+  }
+  PlatformResetFaults();
+}
+#endif
 
 }  // namespace

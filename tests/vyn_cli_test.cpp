@@ -789,6 +789,12 @@ TEST_F(VynCommandLine, RunningOutOfMemorySaysWhatCouldNotBeHeld) {
       "giant.ARC", ArcImage(2, {ArcEntry("GIANT.GP8", kGiant, 44), ArcEntry("SMALL.TXT", 1, 44)}, true,
                             Gp8File(0, 0, 99, 99, {})));  // a picture's header, so read whole
   std::filesystem::resize_file(giant, 44 + std::uint64_t{kGiant});
+  // One of 600 MB: vyn holds its bytes, but the plug-in cannot hold them again.
+  constexpr std::uint32_t kLarge = 600'000'000;
+  const std::string large = Write(
+      "large.ARC", ArcImage(2, {ArcEntry("LARGE.GP8", kLarge, 44), ArcEntry("SMALL.TXT", 1, 44)},
+                            true, Gp8File(0, 0, 99, 99, {})));
+  std::filesystem::resize_file(large, 44 + std::uint64_t{kLarge});
   struct Case {
     std::vector<std::string> args;
     std::string message;  // empty: it succeeds, members coming a piece at a time
@@ -798,6 +804,7 @@ TEST_F(VynCommandLine, RunningOutOfMemorySaysWhatCouldNotBeHeld) {
       {{"extract", "--stdout", giant, "GIANT.GP8"}, ""},
       {{"extract", giant, "-o", dir_.File("out"), "SMALL.TXT"}, ""},
       {{"test", giant}, giant + ": not enough memory to hold GIANT.GP8, 1.1 GB"},
+      {{"test", large}, large + ": not enough memory to hold LARGE.GP8, 600.0 MB"},
   };
   const std::string err = capture_.File("err.txt");
   for (const Case& c : cases) {
@@ -811,7 +818,7 @@ TEST_F(VynCommandLine, RunningOutOfMemorySaysWhatCouldNotBeHeld) {
       EXPECT_TRUE(Contains(host_test::ReadText(err), "vyn: " + c.message + "\n"))
           << host_test::ReadText(err);
   }
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"big.png", "giant.ARC", "out"}));
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"big.png", "giant.ARC", "large.ARC", "out"}));
 }
 #endif
 
