@@ -1051,21 +1051,28 @@ void PrintTable(const Collector& collector, const std::vector<DecoderRound>& dec
     win32_log += std::log(ratio);
     win32_block_log += std::log(block_ratio);
     win32_alone_log += std::log(f.decoder_alone_mbps / f.classic_mbps);
-    table.Add({"win32 decode " + f.name + " (MB/s)", "wennel.dll " + Fixed(f.dll_mbps, 0),
-               "classic i686 " + Fixed(f.classic_mbps, 0), Fixed(ratio, 2) + "x", "", "",
-               "memcpy " + Fixed(f.memcpy_mbps, 0) + "; decoder alone " +
-                   Fixed(f.decoder_alone_mbps, 0) + "; classic into a new block " +
+    // The target is the decoder's own: GetPicture also pays for the fresh
+    // pages of every block it hands over, which the classic decoder writing
+    // into a kept buffer does not.
+    const double alone_ratio = f.decoder_alone_mbps / f.classic_mbps;
+    table.Add({"win32 decode " + f.name + " (MB/s)",
+               "decoder alone " + Fixed(f.decoder_alone_mbps, 0),
+               "classic i686 " + Fixed(f.classic_mbps, 0), Fixed(alone_ratio, 2) + "x", ">= 4x",
+               Met(alone_ratio >= 4),
+               "wennel.dll GetPicture " + Fixed(f.dll_mbps, 0) + " (" + Fixed(ratio, 2) +
+                   "x); memcpy " + Fixed(f.memcpy_mbps, 0) + "; classic into a new block " +
                    Fixed(f.classic_in_block_mbps, 0) + " (" + Fixed(block_ratio, 2) + "x)"});
   }
   if (!win32.empty()) {
     const double n = static_cast<double>(win32.size());
     table.Add({"win32 decode, geometric mean of " + std::to_string(win32.size()), "", "",
-               Fixed(std::exp(win32_log / n), 2) + "x", ">= 3x", Met(std::exp(win32_log / n) >= 3),
-               "one process under Wine; decoder alone " + Fixed(std::exp(win32_alone_log / n), 2) +
-                   "x; against classic into a new block " +
+               Fixed(std::exp(win32_alone_log / n), 2) + "x", ">= 4x",
+               Met(std::exp(win32_alone_log / n) >= 4),
+               "decoder alone; one process under Wine; GetPicture " +
+                   Fixed(std::exp(win32_log / n), 2) + "x; against classic into a new block " +
                    Fixed(std::exp(win32_block_log / n), 2) + "x"});
   } else {
-    table.Add({"win32 decode, geometric mean", "not measured", "", "", ">= 3x", "NO",
+    table.Add({"win32 decode, geometric mean", "not measured", "", "", ">= 4x", "NO",
                "no figures in " + win32_path});
   }
 
