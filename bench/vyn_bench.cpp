@@ -172,7 +172,11 @@ ArchiveSet MakeArchive(std::size_t count, const std::string& path, const std::st
         i + 1 == count ? kSmallMemberSize : 64 + static_cast<std::uint32_t>(random() % 4033);
     Bytes bytes(size);
     for (unsigned char& b : bytes) b = static_cast<unsigned char>(random());
-    sources.push_back({files.empty() ? name : files + "/" + name, name, size});
+    ArcSource source;
+    source.path = files.empty() ? name : files + "/" + name;
+    source.name = name;
+    source.size = size;
+    sources.push_back(std::move(source));
     contents.push_back(std::move(bytes));
   }
   const ArcPlan plan = PlanArchive(path, sources);
