@@ -21,10 +21,6 @@
 #include <emmintrin.h>
 #endif
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 // The 32-bit Windows build may count on SSE2 (every Windows that runs the
 // viewer has it): the fixed-size copies below become single 16-byte moves.
 #if defined(__GNUC__) && defined(__i386__)
@@ -319,23 +315,6 @@ void SpreadRows(unsigned char* area, std::size_t width, std::size_t stride, std:
   }
 }
 
-// A large pixel block is fresh memory, each of whose pages faults in on its
-// first store: on Linux, ask for 2 MB pages over the whole 2 MB stretches it
-// holds, so that a picture of 16 MB takes a few faults instead of 4,096.
-// Advice only: where it is not taken, nothing changes.
-void AdviseLargePages(unsigned char* block, std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
-  const auto start = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t first = (start + kLargePage - 1) & ~(kLargePage - 1);
-  const std::uintptr_t last = (start + size) & ~(kLargePage - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-  (void)block;
-  (void)size;
-#endif
-}
-
 }  // namespace
 
 VYN_ALIGN_INCOMING_STACK bool DecodeGp8Pixels(std::span<const unsigned char> stream,
@@ -348,7 +327,6 @@ VYN_ALIGN_INCOMING_STACK bool DecodeGp8Pixels(std::span<const unsigned char> str
   const auto count = static_cast<std::size_t>(std::uint64_t{width} * height);
   const auto used = static_cast<std::size_t>(rows_size);
 
-  AdviseLargePages(pixels.data(), pixels.size());
   if (!ExpandStream(stream, pixels.data(), count)) return false;
   if (stride != width) SpreadRows(pixels.data(), width, static_cast<std::size_t>(stride), height);
   if (pixels.size() > used) std::memset(pixels.data() + used, 0, pixels.size() - used);
