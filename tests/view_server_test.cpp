@@ -113,7 +113,8 @@ class ViewServerTest : public ::testing::Test {
       {"NEST.ARC", NestedArchives()}};
   std::vector<ArcMember> scrambled_ = {{"A.DAT", Pattern(500, 4)},
                                        {"B.DAT", Pattern(700, 5)},
-                                       {"C.GP8", LiteralPicture(2, 2, Pattern(4, 6))}};
+                                       {"C.GP8", LiteralPicture(2, 2, Pattern(4, 6))},
+                                       {"D.DAT", {0x44}}};
   ScratchDirectory scratch_;
   PluginSet plugins_;
   std::unique_ptr<ViewServer> server_;
@@ -429,7 +430,8 @@ TEST_F(ViewServerTest, KeepsArchiveCallsApartUnderParallelRequests) {
                                  {"/download/2/0/original", &scrambled_[0].data},
                                  {"/download/3/1/original", &plain_[1].data},
                                  {"/download/2/1/original", &scrambled_[1].data},
-                                 {"/download/2/2/original", &scrambled_[2].data}};
+                                 {"/download/2/2/original", &scrambled_[2].data},
+                                 {"/download/2/3/original", &scrambled_[3].data}};
   std::atomic<int> wrong{0};
   std::atomic<int> answered{0};
   std::vector<std::thread> clients;
