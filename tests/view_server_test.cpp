@@ -228,13 +228,18 @@ TEST_F(ViewServerTest, ServesTheInputsByNumberAndNothingElse) {
   EXPECT_EQ(bytes->get_header_value("Content-Disposition"),
             "attachment; filename=\"TWO.DAT\"; filename*=UTF-8''TWO.DAT");
   // The header as sent: the test client would decode its %-escapes.
-  for (const char* as : {"original", "png"}) {
+  for (const char* as : {"original", "png", "bmp"}) {
     RawClient raw(port_);
     ASSERT_TRUE(raw.Send(std::string("GET /download/1/") + as + " HTTP/1.1\r\nHost: 127.0.0.1:" +
                          std::to_string(port_) + "\r\nX-Vyn-Token: " + kToken +
                          "\r\nConnection: close\r\n\r\n"));
     const std::string answer = raw.ReadToEnd();
-    const std::string type = as == std::string("png") ? "png" : "GP8";
+    const std::string type = as == std::string("original") ? "GP8" : as;
+    const std::string body = answer.substr(answer.find("\r\n\r\n") + 4);
+    const std::string magic = type == "png"   ? std::string("\x89P")
+                              : type == "bmp" ? std::string("BM")
+                                              : std::string(2, '\0');  // the picture at 0,0
+    EXPECT_EQ(body.substr(0, 2), magic) << "the file asked for";
 #if defined(_WIN32)
     const std::string expected = "attachment; filename=\"alone." + type +
                                  "\"; filename*=UTF-8''alone." + type;
@@ -312,6 +317,29 @@ TEST_F(ViewServerTest, GivesPaletteAndIndexesTopRowFirst) {
     top_first.insert(top_first.end(), stream_rows.begin() + static_cast<std::ptrdiff_t>(row * 4),
                      stream_rows.begin() + static_cast<std::ptrdiff_t>(row * 4 + 4));
   EXPECT_EQ(Bytes(body.begin() + 16 + 768, body.end()), top_first);
+
+  // Each picture's thumbnail is its own PNG, here of its own size (smaller
+  // than a thumbnail's bound), and asked again it is the same.
+  struct Thumb {
+    std::string path;
+    std::uint32_t width, height;
+  };
+  std::vector<std::string> thumbs;
+  for (const Thumb& t : {Thumb{"/api/thumb/0/0", 4, 3}, Thumb{"/api/thumb/1", 3, 2},
+                         Thumb{"/api/thumb/0/0", 4, 3}}) {
+    SCOPED_TRACE(t.path);
+    const auto thumb = Client().Get(t.path + "?t=" + kToken);
+    ASSERT_EQ(thumb->status, 200);
+    const Bytes png(thumb->body.begin(), thumb->body.end());
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(Bytes(png.begin(), png.begin() + 8),
+              (Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
+    EXPECT_EQ(png[19], t.width);
+    EXPECT_EQ(png[23], t.height);
+    thumbs.push_back(thumb->body);
+  }
+  EXPECT_NE(thumbs[0], thumbs[1]);
+  EXPECT_EQ(thumbs[0], thumbs[2]);
 }
 
 TEST_F(ViewServerTest, MembersSharingAPositionKeepTheirOwnBytes) {
