@@ -157,6 +157,9 @@ TEST_F(VynOutput, ATargetThatIsNotAFileIsLeftAsItIs) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   cases.push_back({{"encode", picture_, "-o", fifo},
                    fifo + ": is a FIFO, not a regular file; it is left as it is"});
+  // A folder where no file can be made at all says why.
+  cases.push_back({{"convert", gp8_, "-o", "/proc/x.png"},
+                   "/proc/x.png: cannot create: No such file or directory"});
   // /dev/full's own numbers, on a node of the test's own.
   const std::string device = out + "/full.png";
   if (::mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0) {
