@@ -72,7 +72,6 @@ inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<
 
 // Files, addressed by name for one open and closed at once.
 PLATFORM_API HFILE _lopen(LPCSTR path, int mode);
-PLATFORM_API HFILE _lcreat(LPCSTR path, int attribute);  // truncates an existing file
 // CREATE_NEW fails, with ERROR_FILE_EXISTS, when anything has the name, a
 // link included; CREATE_ALWAYS truncates. The handle is a file descriptor, so
 // _lwrite and _lclose take it as an HFILE, as KERNEL32's do.
@@ -106,7 +105,7 @@ PLATFORM_API int lstrcmpA(LPCSTR a, LPCSTR b);
 // and faults to inject into the next operations. Not part of any plug-in.
 enum class PlatformFault : int {
   kAlloc = 0,   // LocalAlloc returns NULL
-  kOpen,        // _lopen and _lcreat return HFILE_ERROR, CreateFileA INVALID_HANDLE_VALUE
+  kOpen,        // _lopen returns HFILE_ERROR, CreateFileA INVALID_HANDLE_VALUE
   kRead,        // _lread returns HFILE_ERROR
   kShortRead,   // _lread delivers half of what it would have
   kWrite,       // _lwrite returns HFILE_ERROR

@@ -62,15 +62,6 @@ PLATFORM_API HFILE _lopen(LPCSTR path, int mode) {
   return fd < 0 ? HFILE_ERROR : fd;
 }
 
-PLATFORM_API HFILE _lcreat(LPCSTR path, int /*attribute*/) {
-  if (path == nullptr || Faulted(PlatformFault::kOpen)) return HFILE_ERROR;
-  int fd;
-  do {
-    fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd < 0 ? HFILE_ERROR : fd;
-}
-
 PLATFORM_API HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPVOID /*security*/,
                                 DWORD disposition, DWORD /*flags*/, HANDLE /*model*/) {
   if (path == nullptr) {
