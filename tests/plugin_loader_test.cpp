@@ -20,9 +20,12 @@ TEST(LiveBlocks, FollowsEachBlockFromAllocationToRelease) {
   EXPECT_EQ(LiveBlocks(), start + 1);
   EXPECT_EQ(LocalFree(zeroed), nullptr);
   EXPECT_EQ(LiveBlocks(), start);
-  // Releasing nothing changes nothing.
+  // Releasing nothing changes nothing, and no handle is no block.
   EXPECT_EQ(LocalFree(nullptr), nullptr);
   EXPECT_EQ(LiveBlocks(), start);
+  EXPECT_EQ(LocalLock(nullptr), nullptr);
+  EXPECT_EQ(LocalUnlock(nullptr), 0);
+  EXPECT_EQ(LocalSize(nullptr), 0u);
 }
 
 TEST(LiveBlocks, NewBlocksCanStartFilled) {
