@@ -8,6 +8,7 @@
 
 #if !defined(_WIN32)
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -82,6 +83,15 @@ TEST_F(Extraction, FileInputToFileWritesUnderTheMemberName) {
   }
   EXPECT_EQ(out_->Entries(), (std::vector<std::string>{"LAST.BIN", "PICTURE.GP8", "README.TXT"}));
   EXPECT_EQ(prefix, out_->Prefix()) << "the destination string is not changed";
+#if !defined(_WIN32)
+  // Made as any new file is: readable and writable as the umask allows,
+  // executable by nobody.
+  const mode_t mask = umask(0);
+  umask(mask);
+  struct stat made {};
+  ASSERT_EQ(stat(out_->File("LAST.BIN").c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 0777, 0666 & ~mask);
+#endif
 }
 
 TEST_F(Extraction, DestinationIsAPrefixNotADirectory) {
