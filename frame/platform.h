@@ -96,7 +96,6 @@ PLATFORM_API HLOCAL LocalFree(HLOCAL block);
 PLATFORM_API SIZE_T LocalSize(HLOCAL block);
 
 // Strings.
-PLATFORM_API LPSTR lstrcpyA(LPSTR to, LPCSTR from);
 PLATFORM_API LPSTR lstrcpynA(LPSTR to, LPCSTR from, int limit);
 PLATFORM_API int lstrlenA(LPCSTR text);
 PLATFORM_API int lstrcmpA(LPCSTR a, LPCSTR b);

@@ -255,11 +255,6 @@ PLATFORM_API HLOCAL LocalFree(HLOCAL block) {
 
 PLATFORM_API SIZE_T LocalSize(HLOCAL block) { return ValidBlock(block) ? block->size : 0; }
 
-PLATFORM_API LPSTR lstrcpyA(LPSTR to, LPCSTR from) {
-  if (to == nullptr || from == nullptr) return nullptr;
-  return std::strcpy(to, from);
-}
-
 PLATFORM_API LPSTR lstrcpynA(LPSTR to, LPCSTR from, int limit) {
   if (to == nullptr || from == nullptr || limit <= 0) return to;
   int i = 0;
