@@ -2,7 +2,10 @@
 // to see a leak or an unset byte: the count of live blocks must follow blocks
 // of the test program and of a plug-in alike, empty ones included, whichever
 // module frees them.
+#include <cerrno>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "cobbet_api.h"
 
@@ -47,15 +50,98 @@ TEST(LiveBlocks, NewBlocksCanStartFilled) {
   EXPECT_NE(LocalUnlock(filled), 0);
   EXPECT_EQ(LocalUnlock(filled), 0);
   EXPECT_EQ(LocalUnlock(filled), 0);
-  ASSERT_NE(LocalLock(filled), nullptr);
-  ASSERT_NE(LocalLock(filled), nullptr);
+  for (int locks = 0; locks < 3; ++locks) ASSERT_NE(LocalLock(filled), nullptr);
+  EXPECT_NE(LocalUnlock(filled), 0);
   EXPECT_NE(LocalUnlock(filled), 0);
   EXPECT_EQ(LocalUnlock(filled), 0);
   LocalUnlock(zeroed);
   LocalFree(filled);
   LocalFree(zeroed);
+  // A fill of 0 is a fill too: a block made where a freed one lay (as the
+  // heap gives it back at once) does not show the bytes that block held.
+  FillNewBlocks(0xAB);
+  LocalFree(LocalAlloc(LMEM_MOVEABLE, 64));
+  FillNewBlocks(0);
+  HLOCAL again = LocalAlloc(LMEM_MOVEABLE, 64);
+  FillNewBlocks(-1);
+  const unsigned char zeros[64] = {};
+  EXPECT_EQ(std::memcmp(LocalLock(again), zeros, 64), 0);
+  LocalUnlock(again);
+  LocalFree(again);
   EXPECT_EQ(LiveBlocks(), start);
 }
+
+#if !defined(_WIN32)
+// The rest of what the plug-ins ask of KERNEL32, as the POSIX stand-in
+// answers: seeks within 0 to 2^32 - 1 that leave the position alone when
+// refused, the error codes a failed creation gives, file removal and
+// renaming, and the string functions with their limits and null pointers.
+TEST(PlatformLayer, AnswersAsKernel32Does) {
+  ScratchDirectory dir;
+  const std::string path = dir.File("ten");
+  WriteBytes(path, Bytes(10, 7));
+  const HFILE file = _lopen(path.c_str(), OF_READ);
+  ASSERT_NE(file, HFILE_ERROR);
+  struct Seek {
+    LONG offset;
+    int origin;
+    LONG expected;  // HFILE_ERROR: refused, the position kept
+  };
+  const Seek seeks[] = {{3, FILE_BEGIN, 3},          {2, FILE_CURRENT, 5},
+                        {-1, FILE_END, 9},           {-11, FILE_END, HFILE_ERROR},
+                        {-1, FILE_BEGIN, HFILE_ERROR}, {0, 7, HFILE_ERROR},
+                        {0, FILE_CURRENT, 9},        {0x7FFFFFFF, FILE_BEGIN, 0x7FFFFFFF},
+                        {0x7FFFFFFF, FILE_CURRENT, -2}, {2, FILE_CURRENT, HFILE_ERROR},
+                        {1, FILE_CURRENT, -1},       {0, FILE_BEGIN, 0}};
+  for (const Seek& seek : seeks)
+    EXPECT_EQ(_llseek(file, seek.offset, seek.origin), seek.expected)
+        << seek.offset << " from " << seek.origin;
+  unsigned char read[16] = {};
+  EXPECT_EQ(_lread(file, read, sizeof read), 10u);
+  EXPECT_EQ(read[9], 7);
+  EXPECT_EQ(_lclose(file), 0);
+
+  const std::pair<int, DWORD> errors[] = {{0, 0},  {EEXIST, 80}, {ENOENT, 2},        {EACCES, 5},
+                                          {EPERM, 5}, {ENAMETOOLONG, 206}, {ENOSPC, 112}, {EIO, 31}};
+  for (const auto& [number, code] : errors) {
+    errno = number;
+    EXPECT_EQ(GetLastError(), code) << number;
+  }
+
+  const std::string other = dir.File("other");
+  WriteBytes(other, Bytes(1, 1));
+  EXPECT_EQ(MoveFileExA(path.c_str(), other.c_str(), 0), 0) << "replaces nothing without the flag";
+  EXPECT_EQ(MoveFileExA(path.c_str(), other.c_str(), MOVEFILE_REPLACE_EXISTING), 1);
+  EXPECT_EQ(ReadBytes(other), Bytes(10, 7));
+  EXPECT_EQ(MoveFileExA(path.c_str(), other.c_str(), MOVEFILE_REPLACE_EXISTING), 0);
+  EXPECT_EQ(DeleteFileA(other.c_str()), 1);
+  EXPECT_EQ(DeleteFileA(other.c_str()), 0);
+  EXPECT_EQ(DeleteFileA(nullptr), 0);
+
+  struct Copy {
+    const char* from;
+    int limit;
+    std::string expected;
+  };
+  for (const Copy& c : {Copy{"abcdef", 4, "abc"}, Copy{"ab", 8, "ab"}, Copy{"abc", 1, ""},
+                        Copy{"abc", 0, "untouched"}, Copy{nullptr, 8, "untouched"}}) {
+    char to[16] = "untouched";
+    EXPECT_EQ(lstrcpynA(to, c.from, c.limit), to);
+    EXPECT_EQ(std::string(to), c.expected) << c.limit;
+  }
+  EXPECT_EQ(lstrcpynA(nullptr, "abc", 4), nullptr);
+  const char* a = "a";
+  const char* b = "b";
+  EXPECT_EQ(lstrcmpA(a, b), -1);
+  EXPECT_EQ(lstrcmpA(b, a), 1);
+  EXPECT_EQ(lstrcmpA(a, "a"), 0);
+  EXPECT_EQ(lstrcmpA(nullptr, nullptr), 0);
+  EXPECT_EQ(lstrcmpA(nullptr, a), -1);
+  EXPECT_EQ(lstrcmpA(a, nullptr), 1);
+  EXPECT_EQ(lstrlenA(nullptr), 0);
+  EXPECT_EQ(lstrlenA("abc"), 3);
+}
+#endif
 
 // A block the plug-in allocates counts until the host frees it.
 TEST_F(CobbetTest, LiveBlocksSeesABlockThePluginHandsOver) {
