@@ -106,24 +106,49 @@ TEST_F(Extraction, DestinationIsAPrefixNotADirectory) {
 TEST_F(Extraction, ThePartialFileLiesBesideTheTarget) {
   // Relative destinations, one without any '/', and one into a folder: the
   // member lands where asked, and its partial file is made in the target's
-  // own folder, never in the one above it (watched for creations).
+  // own folder (never in the one above it), under a hidden random name no
+  // longer than the target's: both folders are watched for creations.
   std::filesystem::create_directory(out_->File("sub"));
   const std::filesystem::path was = std::filesystem::current_path();
   std::filesystem::current_path(out_->Prefix());
+  const auto created = [](int watch) {
+    std::vector<std::string> names;
+    alignas(inotify_event) char events[4096];
+    const long got = read(watch, events, sizeof events);
+    for (long at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+      names.emplace_back(event->name);
+      at += static_cast<long>(sizeof(inotify_event) + event->len);
+    }
+    close(watch);
+    return names;
+  };
   const std::string sub = out_->File("sub/");
-  for (const std::string& destination : {std::string(), std::string("sub/"), sub + "copy-of-"}) {
-    SCOPED_TRACE(destination);
-    const int watch = inotify_init1(IN_NONBLOCK);
-    ASSERT_GE(watch, 0);
-    if (!destination.empty()) inotify_add_watch(watch, out_->Prefix().c_str(), IN_CREATE);
-    std::string prefix = destination;
+  struct Row {
+    std::string destination;
+    std::string folder;  // the target's
+    std::size_t partial_length;
+  };
+  for (const Row& row : {Row{"", out_->Prefix(), 8}, Row{"sub/", sub, 8},
+                         Row{sub + "copy-of-", sub, 12}}) {
+    SCOPED_TRACE(row.destination);
+    const int above = inotify_init1(IN_NONBLOCK);
+    const int beside = inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(above, 0);
+    ASSERT_GE(beside, 0);
+    if (row.folder != out_->Prefix()) inotify_add_watch(above, out_->Prefix().c_str(), IN_CREATE);
+    inotify_add_watch(beside, row.folder.c_str(), IN_CREATE);
+    std::string prefix = row.destination;
     EXPECT_EQ(api_.GetFile(path_.c_str(), static_cast<std::int32_t>(PositionOf(2)), prefix.data(),
                            kFileToFile, 0, 0),
               0);
-    EXPECT_EQ(ReadBytes(destination + "LAST.BIN"), members_[2].data);
-    char events[4096];
-    EXPECT_LE(read(watch, events, sizeof events), 0) << "a file was made above the target's folder";
-    close(watch);
+    EXPECT_EQ(ReadBytes(row.destination + "LAST.BIN"), members_[2].data);
+    EXPECT_TRUE(created(above).empty()) << "a file was made above the target's folder";
+    const std::vector<std::string> partial = created(beside);
+    ASSERT_EQ(partial.size(), 1u);
+    EXPECT_EQ(partial[0].size(), row.partial_length) << partial[0];
+    EXPECT_EQ(partial[0][0], '.') << partial[0];
+    EXPECT_EQ(partial[0].find_first_not_of(kPartialAlphabet, 1), std::string::npos) << partial[0];
   }
   std::filesystem::current_path(was);
 }
