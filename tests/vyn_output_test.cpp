@@ -351,10 +351,11 @@ struct StoppedRun {
 // Runs vyn and stops it as soon as it has created a file in the directory,
 // empty but for `copied` (a file put there first under its own name), that
 // is while it writes or checks its output. A run that finishes before it can
-// be stopped is tried again; pid is -1 if every try did.
+// be stopped (as on a machine so busy that the test wakes late) is tried
+// again, up to 100 times; pid is -1 if every try did.
 StoppedRun StopWhileWriting(const std::vector<std::string>& args, const std::string& directory,
                             const std::filesystem::path& copied = {}) {
-  for (int attempt = 0; attempt < 20; ++attempt) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
     std::filesystem::remove_all(directory);
     std::filesystem::create_directory(directory);
     if (!copied.empty())
