@@ -41,6 +41,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -1119,13 +1120,18 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (prepare_only) return 0;
-  if (encoder_only) {
-    std::fprintf(stderr, "the encoders in interleaved rounds\n");
+  // One part of the table alone, for quick looks at the codecs.
+  const auto print_alone = [](const char* what, const std::function<void(Table&)>& add) {
+    std::fprintf(stderr, "%s in interleaved rounds\n", what);
     Table table;
-    AddEncoderRows(table, MeasureEncoderRounds());
+    add(table);
     std::printf("Machine: %s\n\n", MachineLine().c_str());
     table.Print();
     return 0;
+  };
+  if (encoder_only) {
+    return print_alone("the encoders",
+                       [](Table& table) { AddEncoderRows(table, MeasureEncoderRounds()); });
   }
   if (!decoder_only) PrepareArchives();
 
@@ -1141,12 +1147,8 @@ int main(int argc, char** argv) {
   }
   if (!CheckDecoders()) return 1;
   if (decoder_only) {
-    std::fprintf(stderr, "the decoder in interleaved rounds\n");
-    Table table;
-    AddDecoderRows(table, MeasureDecoderRounds());
-    std::printf("Machine: %s\n\n", MachineLine().c_str());
-    table.Print();
-    return 0;
+    return print_alone("the decoder",
+                       [](Table& table) { AddDecoderRows(table, MeasureDecoderRounds()); });
   }
   const std::vector<PeakFigure> peaks = MeasurePeaks();
   std::fprintf(stderr, "measuring the encoder, extraction of a 1 GiB member and convert\n");
