@@ -4,6 +4,7 @@
 // module frees them.
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -114,6 +115,10 @@ TEST(PlatformLayer, AnswersAsKernel32Does) {
   EXPECT_EQ(MoveFileExA(path.c_str(), other.c_str(), MOVEFILE_REPLACE_EXISTING), 1);
   EXPECT_EQ(ReadBytes(other), Bytes(10, 7));
   EXPECT_EQ(MoveFileExA(path.c_str(), other.c_str(), MOVEFILE_REPLACE_EXISTING), 0);
+  const std::string fresh = dir.File("fresh");
+  EXPECT_EQ(MoveFileExA(other.c_str(), fresh.c_str(), 0), 1) << "a free name needs no flag";
+  EXPECT_EQ(MoveFileExA(fresh.c_str(), other.c_str(), 0), 1);
+  EXPECT_FALSE(std::filesystem::exists(fresh));
   EXPECT_EQ(DeleteFileA(other.c_str()), 1);
   EXPECT_EQ(DeleteFileA(other.c_str()), 0);
   EXPECT_EQ(DeleteFileA(nullptr), 0);
