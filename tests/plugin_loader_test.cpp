@@ -93,7 +93,8 @@ TEST(PlatformLayer, AnswersAsKernel32Does) {
                         {-1, FILE_BEGIN, HFILE_ERROR}, {0, 7, HFILE_ERROR},
                         {0, FILE_CURRENT, 9},        {0x7FFFFFFF, FILE_BEGIN, 0x7FFFFFFF},
                         {0x7FFFFFFF, FILE_CURRENT, -2}, {2, FILE_CURRENT, HFILE_ERROR},
-                        {1, FILE_CURRENT, -1},       {0, FILE_BEGIN, 0}};
+                        {1, FILE_CURRENT, -1},       {0, FILE_CURRENT, -1},
+                        {0, FILE_BEGIN, 0}};
   for (const Seek& seek : seeks)
     EXPECT_EQ(_llseek(file, seek.offset, seek.origin), seek.expected)
         << seek.offset << " from " << seek.origin;
@@ -101,6 +102,31 @@ TEST(PlatformLayer, AnswersAsKernel32Does) {
   EXPECT_EQ(_lread(file, read, sizeof read), 10u);
   EXPECT_EQ(read[9], 7);
   EXPECT_EQ(_lclose(file), 0);
+
+  // Each way of opening gives the access asked for, no more.
+  const std::string opened = dir.File("opened");
+  WriteBytes(opened, Bytes(4, 1));
+  const auto created = [&](DWORD access) {
+    return static_cast<HFILE>(reinterpret_cast<std::intptr_t>(
+        CreateFileA(opened.c_str(), access, 0, nullptr, CREATE_ALWAYS, 0, nullptr)));
+  };
+  const struct {
+    const char* how;
+    HFILE file;
+    bool reads, writes;
+  } opens[] = {{"OF_READ", _lopen(opened.c_str(), OF_READ), true, false},
+               {"OF_WRITE", _lopen(opened.c_str(), OF_WRITE), false, true},
+               {"OF_READWRITE", _lopen(opened.c_str(), OF_READWRITE), true, true},
+               {"GENERIC_READ", created(GENERIC_READ), true, false},
+               {"GENERIC_WRITE", created(GENERIC_WRITE), false, true},
+               {"both", created(GENERIC_READ | GENERIC_WRITE), true, true}};
+  for (const auto& open : opens) {
+    ASSERT_NE(open.file, HFILE_ERROR) << open.how;
+    unsigned char byte = 0;
+    EXPECT_EQ(_lread(open.file, &byte, 1) != static_cast<UINT>(HFILE_ERROR), open.reads) << open.how;
+    EXPECT_EQ(_lwrite(open.file, "x", 1) == 1, open.writes) << open.how;
+    _lclose(open.file);
+  }
 
   const std::pair<int, DWORD> errors[] = {{0, 0},  {EEXIST, 80}, {ENOENT, 2},        {EACCES, 5},
                                           {EPERM, 5}, {ENAMETOOLONG, 206}, {ENOSPC, 112}, {EIO, 31}};
