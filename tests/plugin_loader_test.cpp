@@ -148,6 +148,8 @@ TEST(PlatformLayer, AnswersAsKernel32Does) {
   EXPECT_EQ(DeleteFileA(other.c_str()), 1);
   EXPECT_EQ(DeleteFileA(other.c_str()), 0);
   EXPECT_EQ(DeleteFileA(nullptr), 0);
+  EXPECT_EQ(MoveFileExA(nullptr, other.c_str(), MOVEFILE_REPLACE_EXISTING), 0);
+  EXPECT_EQ(MoveFileExA(other.c_str(), nullptr, MOVEFILE_REPLACE_EXISTING), 0);
 
   struct Copy {
     const char* from;
