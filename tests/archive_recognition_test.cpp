@@ -1,6 +1,7 @@
 // Recognition of ARC archives: the member count, the plain and the scrambled
 // pass, and what each leaves for the listing.
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -85,15 +86,26 @@ TEST_F(Recognition, FlagFollowsTheLastRecognition) {
   const std::vector<ArcMember> members = {{"A.TXT", TextBytes("a")}, {"B.TXT", TextBytes("b")}};
   const Bytes plain = BuildArchive(members, false);
   const Bytes scrambled = BuildArchive(members, true);
-  auto first_name = [&](const Bytes& image) {
+  auto first_name = [&](const Bytes& image, GetArchiveInfoFn list = nullptr) {
     HLOCAL listing = nullptr;
-    EXPECT_EQ(api_.GetArchiveInfo(reinterpret_cast<const char*>(image.data()),
-                                  static_cast<std::int32_t>(image.size()), 1, &listing),
+    EXPECT_EQ((list ? list : api_.GetArchiveInfo)(reinterpret_cast<const char*>(image.data()),
+                                                  static_cast<std::int32_t>(image.size()), 1, &listing),
               0);
     Bytes block = TakeBlock(listing);
     return std::string(reinterpret_cast<const FileInfoRecord*>(block.data())->name);
   };
 
+  {
+    // Until it has recognised anything, a module just loaded (a copy, so
+    // that nothing this process did before counts) takes a directory for plain.
+    ScratchDirectory dir;
+    const std::string copy =
+        dir.File("fresh-" + std::filesystem::path(PluginPath("cobbet")).filename().string());
+    std::filesystem::copy_file(PluginPath("cobbet"), copy);
+    PluginModule fresh(copy);
+    ASSERT_TRUE(fresh.loaded()) << fresh.error();
+    EXPECT_EQ(first_name(plain, fresh.Export<GetArchiveInfoFn>("GetArchiveInfo")), "A.TXT");
+  }
   ASSERT_EQ(Recognise(scrambled), -1);
   EXPECT_EQ(first_name(scrambled), "A.TXT");
   ASSERT_EQ(Recognise(plain), -1);  // plain: the flag goes back to 0
