@@ -101,7 +101,7 @@ TEST_F(Listing, FailuresLeaveTheHandleAlone) {
   const Bytes archive = BuildArchive(members_);
   Bytes cut_directory(archive.begin(), archive.begin() + 4 + 20 * 3 + 19);
   WriteBytes(dir.File("cut.arc"), cut_directory);
-  WriteBytes(dir.File("tiny.arc"), Bytes{2, 0, 0});
+  WriteBytes(dir.File("tiny.arc"), Bytes{0, 0, 0});  // would be an empty archive with a fourth byte
   struct Case {
     const char* what;
     const char* source;
@@ -126,6 +126,8 @@ TEST_F(Listing, FailuresLeaveTheHandleAlone) {
   }
   // The directory ending exactly at the image's end is whole.
   EXPECT_EQ(List(AsSource(archive), 4 + 20 * 4, 1).size(), 5u);
+  const Bytes empty(4, 0);
+  EXPECT_EQ(List(AsSource(empty), 4, 1).size(), 1u) << "a count of 0 and nothing else";
 }
 
 TEST_F(Listing, TwelveCharacterNamesAreTerminated) {
