@@ -42,6 +42,17 @@ TEST_F(Recognition, NamesAndExtensions) {
     const Bytes image = ArcImage(2, {ArcEntry("A.TXT", 0, 0), ArcEntry(c.second_name, 0, 0)}, false);
     EXPECT_EQ(Recognise(image), c.expected) << c.second_name;
   }
+  // Scrambled, every name examined is checked again once descrambled, the
+  // first and the last alike.
+  struct Scrambled {
+    std::string first, second;
+    std::int32_t expected;
+  };
+  for (const Scrambled& c : {Scrambled{"A.TXT", "B.TXT", -1}, Scrambled{"README", "B.TXT", 0},
+                             Scrambled{"A.TXT", "README", 0}, Scrambled{"A.TXT", "X.T T", 0}}) {
+    const Bytes image = ArcImage(2, {ArcEntry(c.first, 0, 0), ArcEntry(c.second, 0, 0)}, true);
+    EXPECT_EQ(Recognise(image), c.expected) << c.first << ", " << c.second;
+  }
 }
 
 TEST_F(Recognition, LateDotRunsIntoTheSizeField) {
