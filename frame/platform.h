@@ -110,6 +110,7 @@ enum class PlatformFault : int {
   kWrite,       // _lwrite returns HFILE_ERROR
   kShortWrite,  // _lwrite writes half and reports it
   kClose,       // _lclose reports HFILE_ERROR (the descriptor is still closed)
+  kSeek,        // _llseek returns HFILE_ERROR, the position kept
   kCount
 };
 PLATFORM_API long PlatformLiveBlocks();

@@ -122,6 +122,7 @@ PLATFORM_API LONG _llseek(HFILE file, LONG offset, int origin) {
   // from 0 to 2^32 - 1. A seek that would leave that range fails with -1 and
   // leaves the position where it was; one that succeeds returns the low 32
   // bits of the new position (so positions from 2^31 on come back negative).
+  if (Faulted(PlatformFault::kSeek)) return HFILE_ERROR;
   off_t base = 0;
   switch (origin) {
     case FILE_BEGIN: break;

@@ -243,6 +243,27 @@ TEST_F(Extraction, MembersPastTwoGigabytesAreReached) {
               0);
     EXPECT_EQ(ReadBytes(out_->File(m.name)), m.data);
   }
+#if !defined(_WIN32)
+  // A failed seek returns -1, which is also the low 32 bits of the last
+  // position: whichever seek fails, the last member comes whole or not at all.
+  long nth = 1;
+  for (;; ++nth) {
+    PlatformFailNth(PlatformFault::kSeek, nth);
+    HLOCAL handle = nullptr;
+    const auto rc = api_.GetFile(path_.c_str(), static_cast<std::int32_t>(members.back().position),
+                                 reinterpret_cast<char*>(&handle), kFileToMemory, 0, 0);
+    const bool reached = PlatformCalls(PlatformFault::kSeek) >= nth;
+    PlatformResetFaults();
+    if (rc == 0) {
+      EXPECT_EQ(TakeBlock(handle), members.back().data) << "seek " << nth << " failed";
+    } else {
+      EXPECT_EQ(rc, -1) << nth;
+      EXPECT_EQ(handle, nullptr) << nth;
+    }
+    if (!reached) break;
+  }
+  EXPECT_GE(nth, 3) << "the seeks on the way were not all failed in turn";
+#endif
 }
 
 TEST_F(Extraction, MemberNamesNeverLeadOutsideTheDestination) {
