@@ -235,12 +235,19 @@ TEST_F(Failures, PlatformFaults) {
 
 TEST_F(Failures, APictureItsStreamCannotFillIsRefusedBeforeAllocating) {
   // 60000 x 60000 fits a 32-bit block, but a stream of 17 bytes gives at most
-  // 144 pixels: the picture is refused without asking for 3.6 GB.
-  const Bytes file = Gp8File(0, 0, 60000, 60000, Bytes(17, 0x00));
-  PlatformResetFaults();
-  EXPECT_EQ(Picture(reinterpret_cast<const char*>(file.data()), static_cast<std::int32_t>(file.size()), 1).result,
-            -1);
-  EXPECT_EQ(PlatformCalls(PlatformFault::kAlloc), 0);
+  // 144 pixels: the picture is refused without asking for 3.6 GB. Nor does a
+  // stream of 255 bytes, 15 whole groups, give the 2,305 pixels of 5 x 461.
+  struct Case {
+    std::uint16_t right, bottom;
+    std::size_t stream;
+  };
+  for (const Case& c : {Case{60000, 60000, 17}, Case{5, 461, 255}}) {
+    const Bytes file = Gp8File(0, 0, c.right, c.bottom, Bytes(c.stream, 0x00));
+    PlatformResetFaults();
+    EXPECT_EQ(Picture(reinterpret_cast<const char*>(file.data()), static_cast<std::int32_t>(file.size()), 1).result,
+              -1);
+    EXPECT_EQ(PlatformCalls(PlatformFault::kAlloc), 0) << c.right << "x" << c.bottom;
+  }
   // The most that stream can give still decodes: 8 matches of 18 pixels,
   // plus a second group's worth that the bound allows for.
   const Bytes full = Gp8File(0, 0, 12, 12, Bytes{0x00, 0, 0x0F, 0, 0x0F, 0, 0x0F, 0, 0x0F, 0, 0x0F, 0, 0x0F,
