@@ -53,6 +53,15 @@ TEST(HostPluginLoader, FailingExportsLeaveNothingAllocated) {
   EXPECT_EQ(LiveBlocks(), live_at_start);
 }
 
+TEST(HostPluginLoader, AShortMemberIsRecognisedAsTheSameBytesInAFile) {
+  // Past a short member's end its head reads zeros, as past a file's end: an
+  // archive cut just after its second name's "B.T" is still an archive.
+  const PluginSet set = LoadPlugins(ProgramDirectory());
+  Bytes cut = BuildArchive({{"A.TXT", TextBytes("1")}, {"B.TXT", TextBytes("2")}});
+  cut.resize(4 + 20 + 3);
+  EXPECT_NE(set.Recognise("member", ContentHead(cut), PluginKind::kArchive), nullptr);
+}
+
 #if !defined(_WIN32)
 TEST(HostPluginLoader, AMemberThePluginFailsToDeliverIsNamed) {
   // The plug-in's block cannot be had once, though memory is plentiful: the
