@@ -27,12 +27,13 @@ Bytes Pattern(std::size_t count, unsigned seed) {
 
 void Quiet(const std::string&) {}
 
-// The picture file's name: on Linux, with what a download's file name must
-// not carry as it is (a space, a quote, a backslash, control bytes, UTF-8).
+// The picture file's name, with a tilde: printable, so kept in a download's
+// plain file name, though escaped in its encoded one; on Linux also with what
+// the plain name must not carry (a quote, a backslash, control bytes, UTF-8).
 #if defined(_WIN32)
-const std::string kAlone = "alone.GP8";
+const std::string kAlone = "alone~.GP8";
 #else
-const std::string kAlone = "alone \"\\\x1F\x7F\xC3\xA9.GP8";
+const std::string kAlone = "alone~ \"\\\x1F\x7F\xC3\xA9.GP8";
 #endif
 
 // Two archives, one with a scrambled directory and one plain, so that an
@@ -241,11 +242,11 @@ TEST_F(ViewServerTest, ServesTheInputsByNumberAndNothingElse) {
                                               : std::string(2, '\0');  // the picture at 0,0
     EXPECT_EQ(body.substr(0, 2), magic) << "the file asked for";
 #if defined(_WIN32)
-    const std::string expected = "attachment; filename=\"alone." + type +
-                                 "\"; filename*=UTF-8''alone." + type;
+    const std::string expected = "attachment; filename=\"alone~." + type +
+                                 "\"; filename*=UTF-8''alone%7E." + type;
 #else
-    const std::string expected = "attachment; filename=\"alone ______." + type +
-                                 "\"; filename*=UTF-8''alone%20%22%5C%1F%7F%C3%A9." + type;
+    const std::string expected = "attachment; filename=\"alone~ ______." + type +
+                                 "\"; filename*=UTF-8''alone%7E%20%22%5C%1F%7F%C3%A9." + type;
 #endif
     EXPECT_NE(answer.find("\r\nContent-Disposition: " + expected + "\r\n"), std::string::npos)
         << answer.substr(0, answer.find("\r\n\r\n"));
