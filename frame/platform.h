@@ -114,6 +114,9 @@ enum class PlatformFault : int {
   kCount
 };
 PLATFORM_API long PlatformLiveBlocks();
+// How many blocks were freed while still locked: KERNEL32 frees them too, but
+// its debugging build stops at each one.
+PLATFORM_API long PlatformLockedFrees();
 // The nth call (1-based) of the operation from now on fails; 0 disarms it.
 PLATFORM_API void PlatformFailNth(PlatformFault fault, long nth);
 // How many calls of the operation were made since the last reset.

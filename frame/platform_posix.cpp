@@ -29,6 +29,7 @@ constexpr std::uint32_t kLiveMagic = 0x4B434C42;  // "BLCK"
 constexpr std::uint32_t kDeadMagic = 0x44414544;  // "DEAD"
 
 std::atomic<long> live_blocks{0};
+std::atomic<long> locked_frees{0};
 std::atomic<int> new_block_fill{-1};
 
 constexpr auto kFaultKinds = static_cast<std::size_t>(PlatformFault::kCount);
@@ -247,6 +248,7 @@ PLATFORM_API BOOL LocalUnlock(HLOCAL block) {
 PLATFORM_API HLOCAL LocalFree(HLOCAL block) {
   if (block == nullptr) return nullptr;
   if (!ValidBlock(block)) return block;  // not ours, or freed already
+  if (block->locks.load() != 0) ++locked_frees;
   block->magic = kDeadMagic;
   std::free(block->data);
   std::free(block);
@@ -275,6 +277,8 @@ PLATFORM_API int lstrcmpA(LPCSTR a, LPCSTR b) {
 }
 
 PLATFORM_API long PlatformLiveBlocks() { return live_blocks.load(); }
+
+PLATFORM_API long PlatformLockedFrees() { return locked_frees.load(); }
 
 PLATFORM_API void PlatformFailNth(PlatformFault fault, long nth) {
   const auto k = static_cast<std::size_t>(fault);

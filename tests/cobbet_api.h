@@ -50,8 +50,12 @@ class CobbetTest : public ::testing::Test {
     ASSERT_NE(api_.GetFileInfo, nullptr);
     ASSERT_NE(api_.GetFile, nullptr);
     live_at_start_ = LiveBlocks();
+    locked_frees_at_start_ = LockedFrees();
   }
-  void TearDown() override { EXPECT_EQ(LiveBlocks(), live_at_start_) << "a block was left allocated"; }
+  void TearDown() override {
+    EXPECT_EQ(LiveBlocks(), live_at_start_) << "a block was left allocated";
+    EXPECT_EQ(LockedFrees(), locked_frees_at_start_) << "a block was freed still locked";
+  }
 
   // Recognises an image through the memory form of IsSupported.
   std::int32_t Recognise(const Bytes& file) {
@@ -61,4 +65,5 @@ class CobbetTest : public ::testing::Test {
 
   Cobbet api_;
   long live_at_start_ = 0;
+  long locked_frees_at_start_ = 0;
 };

@@ -43,6 +43,8 @@ class LocalBlockCensus {
 
   void FillNewBlocks(int byte) { fill_ = byte; }
 
+  long LockedFrees() const { return locked_frees_.load(); }
+
   // Points the module's imports of LocalAlloc and LocalFree at the census.
   // False when the module imports neither.
   bool Watch(HMODULE module) {
@@ -111,6 +113,7 @@ class LocalBlockCensus {
 
   static HLOCAL WINAPI Free(HLOCAL block) {
     LocalBlockCensus& census = Instance();
+    if (block != nullptr && (LocalFlags(block) & LMEM_LOCKCOUNT) != 0) ++census.locked_frees_;
     HLOCAL result = census.local_free_(block);
     if (block != nullptr && result == nullptr) {
       std::lock_guard<std::mutex> lock(census.mutex_);
@@ -122,6 +125,7 @@ class LocalBlockCensus {
   const LocalAllocFn local_alloc_;
   const LocalFreeFn local_free_;
   std::atomic<int> fill_{-1};
+  std::atomic<long> locked_frees_{0};
   std::mutex mutex_;
   std::unordered_set<HLOCAL> live_;
 };
@@ -195,6 +199,14 @@ long LiveBlocks() {
   return LocalBlockCensus::Instance().Live();
 #else
   return PlatformLiveBlocks();
+#endif
+}
+
+long LockedFrees() {
+#if defined(_WIN32)
+  return LocalBlockCensus::Instance().LockedFrees();
+#else
+  return PlatformLockedFrees();
 #endif
 }
 

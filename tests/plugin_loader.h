@@ -39,6 +39,9 @@ std::string ProgramDirectory();
 // Live local-memory blocks in the whole process, plug-ins included.
 long LiveBlocks();
 
+// Local blocks freed while still locked, by the test program or a plug-in.
+long LockedFrees();
+
 // Takes over a block a plug-in handed out, as a host does: its bytes, then
 // frees it. An empty vector for a null handle or a block of 0 bytes.
 std::vector<unsigned char> TakeBlock(HLOCAL block);

@@ -22,7 +22,11 @@ TEST(LiveBlocks, FollowsEachBlockFromAllocationToRelease) {
   EXPECT_EQ(LiveBlocks(), start + 2);
   EXPECT_EQ(LocalFree(empty), nullptr);
   EXPECT_EQ(LiveBlocks(), start + 1);
+  // A block freed while still locked is freed, and counted as such.
+  const long locked_frees = LockedFrees();
+  ASSERT_NE(LocalLock(zeroed), nullptr);
   EXPECT_EQ(LocalFree(zeroed), nullptr);
+  EXPECT_EQ(LockedFrees(), locked_frees + 1);
   EXPECT_EQ(LiveBlocks(), start);
   // Releasing nothing changes nothing, and no handle is no block.
   EXPECT_EQ(LocalFree(nullptr), nullptr);

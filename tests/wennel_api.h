@@ -61,6 +61,7 @@ class WennelTest : public ::testing::Test {
     ASSERT_NE(api_.GetPicture, nullptr);
     ASSERT_NE(api_.GetPreview, nullptr);
     live_at_start_ = LiveBlocks();
+    locked_frees_at_start_ = LockedFrees();
     // Blocks not asked to be zeroed start as garbage: a byte the plug-in
     // hands out without setting it shows as 0xCD, not as a lucky 0.
     FillNewBlocks(0xCD);
@@ -68,6 +69,7 @@ class WennelTest : public ::testing::Test {
   void TearDown() override {
     FillNewBlocks(-1);
     EXPECT_EQ(LiveBlocks(), live_at_start_) << "a block was left allocated";
+    EXPECT_EQ(LockedFrees(), locked_frees_at_start_) << "a block was freed still locked";
   }
 
   // Recognises a file through the memory form of IsSupported: the first 2048
@@ -111,4 +113,5 @@ class WennelTest : public ::testing::Test {
 
   Wennel api_;
   long live_at_start_ = 0;
+  long locked_frees_at_start_ = 0;
 };
